@@ -1,0 +1,27 @@
+# Settings shared by every target of our own code (not by third-party code built alongside).
+function(zanthrop_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/Zanthrop)
+    if(WIN32)
+        target_compile_definitions(${target} PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    endif()
+endfunction()
+
+# A GoogleTest program, registered case by case with CTest (under Wine on the Windows build).
+# zanthrop_add_test(NAME SOURCES file... [LIBS lib...])
+function(zanthrop_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    zanthrop_target_defaults(${name})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} zanthrop_platform GTest::gtest GTest::gtest_main GTest::gmock)
+    if(WIN32)
+        add_dependencies(${name} wineprefix)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        NO_PRETTY_VALUES
+        DISCOVERY_TIMEOUT 120
+        WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+        PROPERTIES ENVIRONMENT "ZANTHROP_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
