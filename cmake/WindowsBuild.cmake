@@ -29,6 +29,6 @@ endforeach()
 add_library(zanthrop_platform INTERFACE)
 target_link_libraries(zanthrop_platform INTERFACE ole32 oleaut32 uuid advapi32 shlwapi)
 
-find_program(ZANTHROP_WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
-set(ZANTHROP_WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(ZANTHROP_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+
+
+

@@ -11,6 +11,7 @@ typedef int BOOL;
 
 typedef std::uint8_t BYTE;
 typedef std::uint16_t WORD;
+typedef std::uint16_t USHORT;
 typedef std::uint32_t DWORD;
 typedef std::int32_t LONG;
 typedef std::uint32_t ULONG;
