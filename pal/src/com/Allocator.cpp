@@ -7,15 +7,35 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 
 namespace {
+
+// The bookkeeping of spied blocks stays off the C++ free store, so that programs counting their
+// own new/delete blocks (as tests do) see only their own.
+template <class T>
+struct MallocAllocator {
+    using value_type = T;
+    MallocAllocator() = default;
+    template <class U>
+    MallocAllocator(const MallocAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        if (void* p = std::malloc(n * sizeof(T))) return static_cast<T*>(p);
+        throw std::bad_alloc();
+    }
+    void deallocate(T* p, std::size_t) { std::free(p); }
+    template <class U>
+    bool operator==(const MallocAllocator<U>&) const { return true; }
+    template <class U>
+    bool operator!=(const MallocAllocator<U>&) const { return false; }
+};
 
 struct SpyState {
     std::mutex lock;  // guards everything below
     IMallocSpy* spy = nullptr;
     bool releasePending = false;
-    std::unordered_set<void*> spyedBlocks;
+    std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> spyedBlocks;
 
     void ReleaseIfPending() {
         if (releasePending && spyedBlocks.empty()) {

@@ -1,0 +1,49 @@
+#include "messages/CEnumMessages.h"
+
+#include <new>
+
+CEnumMessages::~CEnumMessages() {
+    for (MessageRecord* record : m_queue) {
+        CoTaskMemFree(record->data);
+        delete record;
+    }
+}
+
+bool CEnumMessages::push(LONG size, BYTE* data) {
+    if (data == nullptr || size <= 0) {
+        return false;
+    }
+    auto* record = new (std::nothrow) MessageRecord{data, size};
+    if (record == nullptr) {
+        return false;
+    }
+    try {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_queue.push_back(record);
+    } catch (const std::bad_alloc&) {  // the queue could not grow: the frame stays the caller's
+        delete record;
+        return false;
+    }
+    return true;
+}
+
+LONG CEnumMessages::count() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<LONG>(m_queue.size());
+}
+
+STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
+    MessageRecord* record = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_queue.empty()) {
+            return E_FAIL;
+        }
+        record = m_queue.front();
+        m_queue.pop_front();
+    }
+    *ppData = record->data;
+    *lDataSize = record->size;
+    delete record;
+    return S_OK;
+}
