@@ -9,3 +9,4 @@
 #include "pal/com.h"
 #include "pal/sync.h"
 #include "pal/text.h"
+#include "pal/kernel.h"

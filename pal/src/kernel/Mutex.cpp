@@ -1,0 +1,90 @@
+// Mutexes: robust, process-shared, recursive pthread mutexes. A waiter that finds the owner
+// dead makes the mutex consistent and reports WAIT_ABANDONED, as Windows does.
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+
+#include "KernelObject.h"
+
+namespace {
+
+void InitialiseMutex(void* memory) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(static_cast<pthread_mutex_t*>(memory), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+timespec Deadline(DWORD milliseconds) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const long long nanoseconds = now.tv_nsec + static_cast<long long>(milliseconds % 1000) * 1000000LL;
+    return timespec{now.tv_sec + static_cast<time_t>(milliseconds / 1000) + static_cast<time_t>(nanoseconds / 1000000000LL),
+                    static_cast<long>(nanoseconds % 1000000000LL)};
+}
+
+class Mutex final : public pal::KernelObject {
+public:
+    pal::SharedRegion region;
+    pthread_mutex_t* Native() { return static_cast<pthread_mutex_t*>(region.Payload()); }
+
+    DWORD Wait(DWORD milliseconds) override {
+        int result = 0;
+        if (milliseconds == INFINITE) {
+            result = pthread_mutex_lock(Native());
+        } else {
+            const timespec deadline = Deadline(milliseconds);
+            result = pthread_mutex_timedlock(Native(), &deadline);
+        }
+        switch (result) {
+            case 0:
+                return WAIT_OBJECT_0;
+            case EOWNERDEAD:
+                pthread_mutex_consistent(Native());
+                return WAIT_ABANDONED;
+            case ETIMEDOUT:
+                return WAIT_TIMEOUT;
+            default:
+                SetLastError(ERROR_INVALID_HANDLE);
+                return WAIT_FAILED;
+        }
+    }
+};
+
+HANDLE Attach(const char* name, pal::SharedRegion::Mode mode, BOOL initialOwner) {
+    auto* mutex = new Mutex();
+    bool existed = false;
+    DWORD error = ERROR_SUCCESS;
+    if (!mutex->region.Attach("mutex", name, sizeof(pthread_mutex_t), mode, InitialiseMutex, existed, error)) {
+        delete mutex;
+        SetLastError(error);
+        return nullptr;
+    }
+    if (initialOwner && !existed) {
+        mutex->Wait(INFINITE);
+    }
+    SetLastError(existed && mode == pal::SharedRegion::Mode::Create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return pal::RegisterHandle(mutex);
+}
+
+}  // namespace
+
+extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName) {
+    return Attach(lpName, pal::SharedRegion::Mode::Create, bInitialOwner);
+}
+
+extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR lpName) { return Attach(lpName, pal::SharedRegion::Mode::Open, FALSE); }
+
+extern "C" BOOL ReleaseMutex(HANDLE hMutex) {
+    auto* mutex = pal::ObjectOf<Mutex>(hMutex);
+    if (mutex == nullptr) return FALSE;
+    if (pthread_mutex_unlock(mutex->Native()) != 0) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,145 @@
+// Named shared memory, mutexes and events, waits and handles: the contracts the trace facility
+// and the converters rely on, checked on both builds.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Names unique to this process and test, so parallel test programs never meet.
+std::string UniqueName(const char* what) {
+    return std::string("ZanthropTest_") + what + "_" + std::to_string(GetCurrentThreadId()) + "_" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+TEST(FileMappingTest, OpenFindsOnlyExistingAreasAndViewsShareBytes) {
+    const std::string name = UniqueName("area");
+    SetLastError(0);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    HANDLE created = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE again = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    HANDLE opened = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    ASSERT_NE(opened, nullptr);
+
+    auto* writer = static_cast<char*>(MapViewOfFile(created, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    auto* reader = static_cast<char*>(MapViewOfFile(opened, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(writer, nullptr);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader[4095], 0);  // new areas are zero-filled
+    std::strcpy(writer + 100, "shared");
+    EXPECT_STREQ(reader + 100, "shared");
+
+    // A view outlives the handle it came from.
+    EXPECT_TRUE(CloseHandle(opened));
+    EXPECT_STREQ(reader + 100, "shared");
+    EXPECT_TRUE(UnmapViewOfFile(reader));
+    EXPECT_TRUE(UnmapViewOfFile(writer));
+    EXPECT_TRUE(CloseHandle(again));
+    EXPECT_TRUE(CloseHandle(created));
+
+    // Gone with its last handle.
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+}
+
+TEST(EventTest, AutomaticResetReleasesOneWaitAndTimesOut) {
+    const std::string name = UniqueName("event");
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(event, 20), WAIT_TIMEOUT);
+
+    HANDLE opened = OpenEventA(EVENT_ALL_ACCESS, FALSE, name.c_str());
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(SetEvent(opened));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // reset by the wait
+
+    std::thread setter([opened] {
+        Sleep(20);
+        SetEvent(opened);
+    });
+    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
+    setter.join();
+    CloseHandle(opened);
+    CloseHandle(event);
+}
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset) {
+    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, UniqueName("manual").c_str());
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
+TEST(EventTest, OpeningAMissingEventFails) {
+    SetLastError(0);
+    EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, UniqueName("missing").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(MutexTest, OwnerMayEnterAgainOthersWait) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, UniqueName("mutex").c_str());
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    DWORD seenByOther = 0;
+    std::thread([&] { seenByOther = WaitForSingleObject(mutex, 20); }).join();
+    EXPECT_EQ(seenByOther, WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    BOOL releasedByOther = TRUE;
+    std::thread([&] { releasedByOther = ReleaseMutex(mutex); }).join();
+    EXPECT_FALSE(releasedByOther);  // not its owner
+    CloseHandle(mutex);
+}
+
+TEST(MutexTest, AThreadThatEndsHoldingTheMutexLeavesItAbandoned) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, UniqueName("abandoned").c_str());
+    ASSERT_NE(mutex, nullptr);
+    std::thread([mutex] { WaitForSingleObject(mutex, INFINITE); }).join();  // ends without releasing
+    EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // consistent again
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
+}
+
+TEST(ClockTest, CounterIsMonotonicAndFrequencyUsable) {
+    LARGE_INTEGER frequency{};
+    ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+    EXPECT_GE(frequency.QuadPart, 1000);
+    LARGE_INTEGER first{}, second{};
+    QueryPerformanceCounter(&first);
+    Sleep(5);
+    QueryPerformanceCounter(&second);
+    EXPECT_GE((second.QuadPart - first.QuadPart) * 1000 / frequency.QuadPart, 4);
+}
+
+TEST(ModulePathTest, ExecutablePathEndsWithTheProgramName) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::string text(path, length);
+    EXPECT_NE(text.find("pal_kernel_tests"), std::string::npos) << text;
+
+    char small[4] = {};
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof(small)), 4u);  // cut: callers cannot rely on a NUL
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+}  // namespace
