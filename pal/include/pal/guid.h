@@ -31,11 +31,18 @@ inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 #define CLSID_NULL GUID_NULL
 
 // Writes the braced, upper-case form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" and its NUL.
-// Returns the number of characters written including the NUL (39), or 0 when cchMax < 39.
+// Returns the number of characters written including the NUL (39), or 0 with nothing written
+// when cchMax < 39 or lpsz is null.
 extern "C" int StringFromGUID2(REFGUID guid, LPOLESTR lpsz, int cchMax);
 
-// Parses a braced GUID text (hex digits in either case). Returns S_OK, or CO_E_CLASSSTRING for
-// a text that is not a braced GUID; *pclsid is then GUID_NULL. A null text yields GUID_NULL
-// and S_OK, as on Windows.
+// Parses the braced form (hex digits in either case, nothing before or after it). S_OK; a null
+// text yields GUID_NULL and S_OK, as on Windows; E_INVALIDARG for a null pclsid; any other text
+// gives CO_E_CLASSSTRING and GUID_NULL. (Windows first looks a text without a brace up as a
+// ProgID; there are none here. For a text that begins with a brace, Windows leaves the fields it
+// parsed before the fault: callers must not use the value after a failure.)
 extern "C" HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
+
+// The same form. A null text yields GUID_NULL and S_OK; a text that is not 38 characters long
+// gives E_INVALIDARG, one of that length that is not a braced GUID CO_E_IIDSTRING. On failure
+// *piid is left as it was (Windows may leave fields parsed before the fault).
 extern "C" HRESULT IIDFromString(LPCOLESTR lpsz, LPIID piid);

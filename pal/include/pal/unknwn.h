@@ -61,6 +61,15 @@ interface IMallocSpy : public IUnknown {
     STDMETHOD_(void, PostHeapMinimize)() PURE;
 };
 
+// The process's global interface table, from CoCreateInstance(CLSID_StdGlobalInterfaceTable)
+// (a singleton; AddRef and Release do not count; aggregation is refused). Within one process no
+// proxy is needed, so the table stores the object itself:
+// - Register holds one reference to the object's riid interface (its QueryInterface failure is
+//   returned) and yields a non-zero cookie; E_INVALIDARG for a null pUnk or pdwCookie. Windows
+//   requires the object to be marshalable (for instance aggregating the free-threaded marshaler).
+// - Get returns the object's riid interface with an added reference (null and the
+//   QueryInterface failure otherwise); Revoke releases the registration's reference. Both give
+//   E_INVALIDARG for an unknown cookie.
 interface IGlobalInterfaceTable : public IUnknown {
     STDMETHOD(RegisterInterfaceInGlobal)(IUnknown* pUnk, REFIID riid, DWORD* pdwCookie) PURE;
     STDMETHOD(RevokeInterfaceFromGlobal)(DWORD dwCookie) PURE;

@@ -1,26 +1,29 @@
 // Process-local synchronisation and thread identity.
 #include <windows.h>
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <mutex>
-
-extern "C" void InitializeCriticalSection(LPCRITICAL_SECTION cs) { cs->impl = new std::recursive_mutex(); }
-
-extern "C" void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
-    delete static_cast<std::recursive_mutex*>(cs->impl);
-    cs->impl = nullptr;
+extern "C" void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutexattr_t recursive;
+    pthread_mutexattr_init(&recursive);
+    pthread_mutexattr_settype(&recursive, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&cs->mutex, &recursive);
+    pthread_mutexattr_destroy(&recursive);
 }
 
-extern "C" void EnterCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->lock(); }
+extern "C" void DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(&cs->mutex); }
 
-extern "C" void LeaveCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->unlock(); }
+extern "C" void EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(&cs->mutex); }
 
-extern "C" LONG InterlockedIncrement(LONG volatile* target) { return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST); }
+extern "C" void LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(&cs->mutex); }
 
-extern "C" LONG InterlockedDecrement(LONG volatile* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
+// Two's complement wrap-around, as on Windows, without signed overflow in C++.
+extern "C" LONG InterlockedIncrement(LONG volatile* target) { return InterlockedExchangeAdd(target, 1) + static_cast<ULONG>(1); }
+
+extern "C" LONG InterlockedDecrement(LONG volatile* target) { return InterlockedExchangeAdd(target, -1) - static_cast<ULONG>(1); }
 
 extern "C" LONG InterlockedExchange(LONG volatile* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
@@ -38,6 +41,10 @@ extern "C" LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
 extern "C" DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 extern "C" void Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
     timespec delay{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) != 0) {
     }

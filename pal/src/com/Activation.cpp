@@ -1,21 +1,16 @@
-// Activation by class identifier: class objects registered in the process with
-// CoRegisterClassObject, the global interface table, then the installed resolver.
+// Activation by class identifier: class objects registered in the caller's apartment with
+// CoRegisterClassObject, the built-in global interface table, then the installed resolver.
 #include "Activation.h"
+#include "Ref.h"
 
 #include <atomic>
-#include <map>
 #include <mutex>
 
 namespace {
 
-struct Registration {
-    CLSID clsid;
-    IUnknown* classObject;  // one reference, released by CoRevokeClassObject
-};
-
 struct Registrations {
     std::mutex lock;  // guards entries and nextCookie
-    std::map<DWORD, Registration> entries;
+    pal::ClassRegistrations entries;
     DWORD nextCookie = 1;
 };
 
@@ -26,13 +21,14 @@ Registrations& Table() {
 
 std::atomic<pal::ClassObjectResolver> resolver{nullptr};
 
-// The registered class object of clsid, with an added reference, or null.
-IUnknown* FindRegistered(REFCLSID clsid) {
+// The class object registered for clsid in apartment for one of the contexts, with an added
+// reference, or null.
+IUnknown* FindRegistered(REFCLSID clsid, DWORD context, pal::ApartmentId apartment) {
     Registrations& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
-    for (auto& [cookie, registration] : table.entries) {
-        (void)cookie;
-        if (IsEqualCLSID(registration.clsid, clsid)) {
+    for (pal::ClassRegistration& registration : table.entries) {
+        if (registration.apartment == apartment && (registration.context & context) != 0 &&
+            IsEqualCLSID(registration.clsid, clsid)) {
             registration.classObject->AddRef();
             return registration.classObject;
         }
@@ -40,7 +36,7 @@ IUnknown* FindRegistered(REFCLSID clsid) {
     return nullptr;
 }
 
-// A class object for the global interface table: CreateInstance hands out the singleton.
+// The global interface table's class object: CreateInstance hands out the singleton.
 class GlobalTableClassObject final : public IClassFactory {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -54,6 +50,7 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
+    // A singleton cannot be part of another object (Wine ignores the outer object instead).
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
@@ -68,43 +65,77 @@ GlobalTableClassObject globalTableClassObject;
 }  // namespace
 
 namespace pal {
-void SetClassObjectResolver(ClassObjectResolver r) { resolver.store(r); }
-}  // namespace pal
 
-STDAPI CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD /*dwClsContext*/, DWORD /*flags*/,
-                             LPDWORD lpdwRegister) {
-    if (pUnk == nullptr || lpdwRegister == nullptr) return E_INVALIDARG;
+void SetClassObjectResolver(ClassObjectResolver r) { resolver.store(r); }
+
+ClassRegistrations TakeRegistrationsOf(ApartmentId apartment) {
+    ClassRegistrations taken;
     Registrations& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
+    for (auto it = table.entries.begin(); it != table.entries.end();) {
+        auto next = std::next(it);
+        if (it->apartment == apartment) taken.splice(taken.end(), table.entries, it);  // no allocation
+        it = next;
+    }
+    return taken;
+}
+
+}  // namespace pal
+
+STDAPI CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags, LPDWORD lpdwRegister) {
+    if (pUnk == nullptr || lpdwRegister == nullptr) return E_INVALIDARG;
+    *lpdwRegister = 0;
+    const pal::ApartmentId apartment = pal::CurrentApartment();
+    if (apartment == pal::kNoApartment) return CO_E_NOTINITIALIZED;
+
+    Registrations& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    for (const pal::ClassRegistration& registration : table.entries) {
+        if (registration.apartment == apartment && (registration.context & dwClsContext) != 0 &&
+            IsEqualCLSID(registration.clsid, rclsid)) {
+            return (flags & REGCLS_MULTIPLEUSE) != 0 ? S_OK : CO_E_OBJISREG;
+        }
+    }
+    DWORD cookie = table.nextCookie++;
+    if (cookie == 0) cookie = table.nextCookie++;  // 0 means "no registration"
+    try {
+        table.entries.push_back(pal::ClassRegistration{cookie, rclsid, dwClsContext, apartment, pUnk});
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     pUnk->AddRef();
-    const DWORD cookie = table.nextCookie++;
-    table.entries[cookie] = Registration{rclsid, pUnk};
     *lpdwRegister = cookie;
     return S_OK;
 }
 
 STDAPI CoRevokeClassObject(DWORD dwRegister) {
-    IUnknown* classObject = nullptr;
+    const pal::ApartmentId apartment = pal::CurrentApartment();
+    if (apartment == pal::kNoApartment) return CO_E_NOTINITIALIZED;
+    pal::Ref<IUnknown> classObject;  // released outside the lock: a release may run arbitrary code
     {
         Registrations& table = Table();
         std::lock_guard<std::mutex> guard(table.lock);
-        auto found = table.entries.find(dwRegister);
-        if (found == table.entries.end()) return E_INVALIDARG;  // an unknown cookie
-        classObject = found->second.classObject;
+        auto found = table.entries.begin();
+        while (found != table.entries.end() && found->cookie != dwRegister) ++found;
+        if (found == table.entries.end()) return E_INVALIDARG;
+        if (found->apartment != apartment) return RPC_E_WRONG_THREAD;
+        classObject.attach(found->classObject);
         table.entries.erase(found);
     }
-    classObject->Release();  // outside the lock: the release may run arbitrary code
     return S_OK;
 }
 
-STDAPI CoGetClassObject(REFCLSID rclsid, DWORD /*dwClsContext*/, LPVOID /*pvReserved*/, REFIID riid, LPVOID* ppv) {
+STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID /*pvReserved*/, REFIID riid, LPVOID* ppv) {
     if (ppv == nullptr) return E_INVALIDARG;
     *ppv = nullptr;
-    if (IUnknown* registered = FindRegistered(rclsid)) {
-        HRESULT hr = registered->QueryInterface(riid, ppv);
-        registered->Release();
-        return hr;
+    const pal::ApartmentId apartment = pal::CurrentApartment();
+    if (apartment == pal::kNoApartment) return CO_E_NOTINITIALIZED;
+    if ((dwClsContext & CLSCTX_ALL) == 0) return E_UNEXPECTED;
+
+    if (pal::Ref<IUnknown> registered{FindRegistered(rclsid, dwClsContext, apartment)}) {
+        return registered->QueryInterface(riid, ppv);
     }
+    if ((dwClsContext & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
     if (IsEqualCLSID(rclsid, CLSID_StdGlobalInterfaceTable)) {
         return globalTableClassObject.QueryInterface(riid, ppv);
     }
@@ -117,10 +148,8 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD /*dwClsContext*/, LPVOID /*pvRese
 STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    IClassFactory* factory = nullptr;
-    HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    pal::Ref<IClassFactory> factory;
+    const HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, factory.put());
     if (FAILED(hr)) return hr;
-    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-    factory->Release();
-    return hr;
+    return factory->CreateInstance(pUnkOuter, riid, ppv);
 }

@@ -1,8 +1,15 @@
 // The task allocator, on malloc, with the allocator spy that tests use to count blocks.
 //
-// Like Windows, a spy sees every allocation made while it is registered; frees report whether
-// the block was allocated under the spy. Revoking a spy while such blocks are outstanding fails
-// with E_ACCESSDENIED and the spy is released when the last of them is freed.
+// The spy protocol follows what Windows does, callback for callback, so a counting spy gives the
+// same numbers on both builds:
+// - while a spy is registered, every allocation, free and reallocation goes through it; a free
+//   or reallocation tells it whether the block was allocated under it ("spied");
+// - a reallocation always yields a spied block, even from an unspied one or from null;
+// - PreAlloc or PreRealloc returning 0 for a non-zero request makes the call fail (block intact);
+// - revoking a spy while spied blocks are outstanding fails with E_ACCESSDENIED; the spy is then
+//   released when the last of them is freed, and blocks allocated meanwhile bypass it.
+// Where Windows would lose memory (a spied reallocation to size 0 returns null without freeing on
+// Wine) this layer frees the block.
 #include <windows.h>
 
 #include <cstdlib>
@@ -11,6 +18,36 @@
 #include <unordered_set>
 
 namespace {
+
+// Every block carries its requested size in front of it, so that IMalloc::GetSize can answer.
+struct alignas(std::max_align_t) BlockHeader {
+    SIZE_T size;
+};
+constexpr SIZE_T kHeaderSize = sizeof(BlockHeader);
+
+BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
+
+void* RawAlloc(SIZE_T cb) {
+    if (cb > static_cast<SIZE_T>(-1) - kHeaderSize) return nullptr;
+    auto* header = static_cast<BlockHeader*>(std::malloc(kHeaderSize + cb));
+    if (header == nullptr) return nullptr;
+    header->size = cb;
+    return header + 1;
+}
+
+// Like realloc: null grows into a new block; on failure the old block stays valid.
+void* RawRealloc(void* block, SIZE_T cb) {
+    if (block == nullptr) return RawAlloc(cb);
+    if (cb > static_cast<SIZE_T>(-1) - kHeaderSize) return nullptr;
+    auto* header = static_cast<BlockHeader*>(std::realloc(HeaderOf(block), kHeaderSize + cb));
+    if (header == nullptr) return nullptr;
+    header->size = cb;
+    return header + 1;
+}
+
+void RawFree(void* block) {
+    if (block != nullptr) std::free(HeaderOf(block));
+}
 
 // The bookkeeping of spied blocks stays off the C++ free store, so that programs counting their
 // own new/delete blocks (as tests do) see only their own.
@@ -32,16 +69,28 @@ struct MallocAllocator {
 };
 
 struct SpyState {
-    std::mutex lock;  // guards everything below
-    IMallocSpy* spy = nullptr;
-    bool releasePending = false;
-    std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> spyedBlocks;
+    // Guards everything below. Recursive: a spy's callbacks may use the task allocator.
+    std::recursive_mutex lock;
+    IMallocSpy* spy = nullptr;  // one reference while registered
+    bool revokePending = false;
+    std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> spiedBlocks;
+
+    // Records a spied block. Should the record itself fail for lack of memory, the block is simply
+    // not spied: its free then reports fSpyed = FALSE.
+    void Track(void* block) {
+        try {
+            spiedBlocks.insert(block);
+        } catch (...) {
+        }
+    }
+    BOOL Untrack(void* block) { return spiedBlocks.erase(block) != 0 ? TRUE : FALSE; }
+    BOOL IsTracked(void* block) const { return spiedBlocks.count(block) != 0 ? TRUE : FALSE; }
 
     void ReleaseIfPending() {
-        if (releasePending && spyedBlocks.empty()) {
+        if (revokePending && spiedBlocks.empty()) {
             spy->Release();
             spy = nullptr;
-            releasePending = false;
+            revokePending = false;
         }
     }
 };
@@ -53,50 +102,86 @@ SpyState& Spy() {
 
 void* Alloc(SIZE_T cb) {
     SpyState& s = Spy();
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (s.spy == nullptr || s.releasePending) {
-        return std::malloc(cb == 0 ? 1 : cb);
-    }
-    SIZE_T actual = s.spy->PreAlloc(cb);
-    void* block = std::malloc(actual == 0 ? 1 : actual);
-    block = s.spy->PostAlloc(block);
-    if (block != nullptr) {
-        s.spyedBlocks.insert(block);
-    }
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (s.spy == nullptr || s.revokePending) return RawAlloc(cb);
+    const SIZE_T actual = s.spy->PreAlloc(cb);
+    if (actual == 0 && cb != 0) return nullptr;  // the spy refused the allocation
+    void* block = s.spy->PostAlloc(RawAlloc(actual));
+    if (block != nullptr) s.Track(block);
     return block;
 }
 
 void Free(void* pv) {
+    if (pv == nullptr) return;
     SpyState& s = Spy();
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
     if (s.spy == nullptr) {
-        std::free(pv);
+        RawFree(pv);
         return;
     }
-    const BOOL spyed = s.spyedBlocks.erase(pv) != 0 ? TRUE : FALSE;
-    std::free(s.spy->PreFree(pv, spyed));
-    s.spy->PostFree(spyed);
+    const BOOL spied = s.Untrack(pv);
+    RawFree(s.spy->PreFree(pv, spied));
+    s.spy->PostFree(spied);
     s.ReleaseIfPending();
 }
 
 void* Realloc(void* pv, SIZE_T cb) {
     SpyState& s = Spy();
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (s.spy == nullptr) {
-        return std::realloc(pv, cb == 0 ? 1 : cb);
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    const BOOL spied = pv != nullptr ? s.Untrack(pv) : (s.spy != nullptr && !s.revokePending ? TRUE : FALSE);
+    if (s.spy == nullptr || (s.revokePending && !spied)) {
+        if (pv != nullptr && cb == 0) {
+            RawFree(pv);
+            return nullptr;
+        }
+        return RawRealloc(pv, cb);
     }
-    const BOOL spyed = s.spyedBlocks.erase(pv) != 0 ? TRUE : FALSE;
     void* request = nullptr;
-    SIZE_T actual = s.spy->PreRealloc(pv, cb, &request, spyed);
-    void* block = std::realloc(request, actual == 0 ? 1 : actual);
-    block = s.spy->PostRealloc(block, spyed);
-    if (block != nullptr && spyed) {
-        s.spyedBlocks.insert(block);
+    const SIZE_T actual = s.spy->PreRealloc(pv, cb, &request, spied);
+    if (actual == 0) {
+        if (cb != 0) {  // the spy refused: the block stays as it was
+            if (pv != nullptr && spied) s.Track(pv);
+            return nullptr;
+        }
+        RawFree(request);  // a reallocation to size 0 frees the block
+        s.ReleaseIfPending();
+        return nullptr;
     }
+    void* raw = RawRealloc(request, actual);
+    if (raw == nullptr && pv != nullptr && spied) s.Track(pv);  // the old block is still there
+    void* block = s.spy->PostRealloc(raw, TRUE);
+    if (block != nullptr) s.Track(block);
     return block;
 }
 
-// The process's one IMalloc, as CoGetMalloc hands it out.
+SIZE_T GetSize(void* pv) {
+    if (pv == nullptr) return static_cast<SIZE_T>(-1);
+    SpyState& s = Spy();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (s.spy == nullptr) return HeaderOf(pv)->size;
+    const BOOL spied = s.IsTracked(pv);
+    void* actual = s.spy->PreGetSize(pv, spied);
+    return s.spy->PostGetSize(HeaderOf(actual)->size, spied);
+}
+
+// Whether a block is ours cannot be told without reading memory that may not be a block.
+int DidAlloc(void* pv) {
+    if (pv == nullptr) return -1;
+    SpyState& s = Spy();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (s.spy == nullptr) return -1;
+    const BOOL spied = s.IsTracked(pv);
+    return s.spy->PostDidAlloc(s.spy->PreDidAlloc(pv, spied), spied, -1);
+}
+
+void HeapMinimize() {
+    SpyState& s = Spy();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (s.spy != nullptr) s.spy->PreHeapMinimize();
+    if (s.spy != nullptr) s.spy->PostHeapMinimize();
+}
+
+// The process's one IMalloc, as CoGetMalloc hands it out; it is never destroyed.
 class TaskAllocator final : public IMalloc {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -113,9 +198,9 @@ public:
     STDMETHODIMP_(void*) Alloc(SIZE_T cb) override { return ::Alloc(cb); }
     STDMETHODIMP_(void*) Realloc(void* pv, SIZE_T cb) override { return ::Realloc(pv, cb); }
     STDMETHODIMP_(void) Free(void* pv) override { ::Free(pv); }
-    STDMETHODIMP_(SIZE_T) GetSize(void*) override { return static_cast<SIZE_T>(-1); }
-    STDMETHODIMP_(int) DidAlloc(void*) override { return -1; }  // "cannot tell", as Windows allows
-    STDMETHODIMP_(void) HeapMinimize() override {}
+    STDMETHODIMP_(SIZE_T) GetSize(void* pv) override { return ::GetSize(pv); }
+    STDMETHODIMP_(int) DidAlloc(void* pv) override { return ::DidAlloc(pv); }
+    STDMETHODIMP_(void) HeapMinimize() override { ::HeapMinimize(); }
 };
 
 TaskAllocator taskAllocator;
@@ -124,17 +209,13 @@ TaskAllocator taskAllocator;
 
 STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) { return Alloc(cb); }
 
-STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return pv == nullptr ? Alloc(cb) : Realloc(pv, cb); }
+STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return Realloc(pv, cb); }
 
-STDAPI_(void) CoTaskMemFree(LPVOID pv) {
-    if (pv != nullptr) {
-        Free(pv);
-    }
-}
+STDAPI_(void) CoTaskMemFree(LPVOID pv) { Free(pv); }
 
 STDAPI CoGetMalloc(DWORD dwMemContext, IMalloc** ppMalloc) {
     if (ppMalloc == nullptr) return E_POINTER;
-    if (dwMemContext != 1) {  // MEMCTX_TASK is the only context there is
+    if (dwMemContext != MEMCTX_TASK) {
         *ppMalloc = nullptr;
         return E_INVALIDARG;
     }
@@ -144,7 +225,7 @@ STDAPI CoGetMalloc(DWORD dwMemContext, IMalloc** ppMalloc) {
 
 STDAPI CoRegisterMallocSpy(IMallocSpy* pMallocSpy) {
     SpyState& s = Spy();
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
     if (s.spy != nullptr) return CO_E_OBJISREG;
     if (pMallocSpy == nullptr) return E_INVALIDARG;
     IMallocSpy* spy = nullptr;
@@ -155,10 +236,10 @@ STDAPI CoRegisterMallocSpy(IMallocSpy* pMallocSpy) {
 
 STDAPI CoRevokeMallocSpy(void) {
     SpyState& s = Spy();
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
     if (s.spy == nullptr) return CO_E_OBJNOTREG;
-    if (!s.spyedBlocks.empty()) {
-        s.releasePending = true;
+    if (!s.spiedBlocks.empty()) {
+        s.revokePending = true;
         return E_ACCESSDENIED;
     }
     s.spy->Release();

@@ -77,10 +77,11 @@ extern "C" HRESULT IIDFromString(LPCOLESTR lpsz, LPIID piid) {
         *piid = GUID_NULL;
         return S_OK;
     }
+    int length = 0;
+    while (length <= 38 && lpsz[length] != 0) ++length;
+    if (length != 38) return E_INVALIDARG;  // not even the length of a braced GUID
     GUID parsed;
-    if (!Parse(lpsz, parsed)) {
-        return CO_E_IIDSTRING;
-    }
+    if (!Parse(lpsz, parsed)) return CO_E_IIDSTRING;
     *piid = parsed;
     return S_OK;
 }

@@ -1,0 +1,88 @@
+// Runs a program beside the test program and waits for it: CreateProcess on Windows,
+// posix_spawn on Linux.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
+
+// The path of a program built beside this one ("name" without extension).
+inline std::string SiblingProgram(const std::string& name) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self(path, length);
+    std::string dir = self.substr(0, self.find_last_of("\\/") + 1);
+#ifdef _WIN32
+    return dir + name + ".exe";
+#else
+    return dir + name;
+#endif
+}
+
+class ChildProcess {
+public:
+    // Starts program with arguments; Started() tells whether it runs.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
+#ifdef _WIN32
+        std::string commandLine = "\"" + program + "\"";
+        for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            m_process = info.hProcess;
+        }
+#else
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) m_pid = -1;
+#endif
+    }
+    ~ChildProcess() { Wait(); }
+
+    bool Started() const {
+#ifdef _WIN32
+        return m_process != nullptr;
+#else
+        return m_pid > 0;
+#endif
+    }
+
+    // Waits for the end; the exit code, or -1 if it did not run.
+    int Wait() {
+#ifdef _WIN32
+        if (m_process == nullptr) return m_exitCode;
+        WaitForSingleObject(m_process, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(m_process, &code);
+        CloseHandle(m_process);
+        m_process = nullptr;
+        m_exitCode = static_cast<int>(code);
+#else
+        if (m_pid <= 0) return m_exitCode;
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+        return m_exitCode;
+    }
+
+private:
+#ifdef _WIN32
+    HANDLE m_process = nullptr;
+#else
+    pid_t m_pid = -1;
+#endif
+    int m_exitCode = -1;
+};
