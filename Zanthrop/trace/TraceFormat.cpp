@@ -74,8 +74,9 @@ void TraceWrite(const char* code, const char* format, va_list arguments) {
     TracePost(line);
 }
 
+// Names in parentheses: the definitions, not the guarding macros of the same names.
 #define ZANTHROP_DEFINE_CHANNEL(name, code)          \
-    void name(const char* format, ...) {             \
+    void(name)(const char* format, ...) {            \
         if (!TraceOutputOn()) return;                \
         va_list arguments;                           \
         va_start(arguments, format);                 \
@@ -106,7 +107,7 @@ ZANTHROP_DEFINE_CHANNEL(TraceK, "k")
 ZANTHROP_DEFINE_CHANNEL(TraceE, "e")
 ZANTHROP_DEFINE_CHANNEL(TraceDollar, "$")
 
-void TraceF(const char* format, ...) {
+void(TraceF)(const char* format, ...) {
     if (!TraceOutputOn()) return;
     WriteChannel("f", "\n");
     va_list arguments;
@@ -115,7 +116,7 @@ void TraceF(const char* format, ...) {
     va_end(arguments);
 }
 
-void TraceResult(LONG status, ...) {
+void(TraceResult)(LONG status, ...) {
     if (!TraceOutputOn()) return;
     const unsigned value = static_cast<unsigned>(status) & 0xFFFFu;
     const unsigned component = (value >> 8) & 0x7Fu;
@@ -128,7 +129,7 @@ void TraceResult(LONG status, ...) {
     WriteChannel("f", "\n");
 }
 
-void TraceFrame(const char* code, const BYTE* data, LONG length, LONG isRequest) {
+void(TraceFrame)(const char* code, const BYTE* data, LONG length, LONG isRequest) {
     if (!TraceOutputOn()) return;
     TraceLockGuard guard;
     if (!TraceChannelEnabled(code)) return;

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,8 @@ TEST_F(AllocatorTest, SpySeesAllocationsAndFreesAndWhetherABlockIsItsOwn) {
     EXPECT_EQ(CoRevokeMallocSpy(), S_OK);
 }
 
+// (A null pointer is not reallocated under a spy here: Wine may report it as spied and then
+// miscount its blocks for the rest of the process.)
 TEST_F(AllocatorTest, ReallocationAlwaysYieldsASpiedBlock) {
     void* before = CoTaskMemAlloc(4);
     RecordingSpy spy;
@@ -169,11 +172,10 @@ TEST_F(AllocatorTest, ReallocationAlwaysYieldsASpiedBlock) {
 
     before = CoTaskMemRealloc(before, 40);
     EXPECT_EQ(spy.Take(), (Log{"PreRealloc(p,40) unspied", "PostRealloc spied"}));
-    void* fresh = CoTaskMemRealloc(nullptr, 7);
-    EXPECT_EQ(spy.Take(), (Log{"PreRealloc(null,7) spied", "PostRealloc spied"}));
+    before = CoTaskMemRealloc(before, 400);
+    EXPECT_EQ(spy.Take(), (Log{"PreRealloc(p,400) spied", "PostRealloc spied"}));
     CoTaskMemFree(before);
-    CoTaskMemFree(fresh);
-    EXPECT_EQ(spy.Take(), (Log{"PreFree spied", "PostFree spied", "PreFree spied", "PostFree spied"}));
+    EXPECT_EQ(spy.Take(), (Log{"PreFree spied", "PostFree spied"}));
     EXPECT_EQ(CoRevokeMallocSpy(), S_OK);
 }
 
@@ -181,13 +183,14 @@ TEST_F(AllocatorTest, RevokingWaitsForTheSpiedBlocks) {
     RecordingSpy spy;
     ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
     void* first = CoTaskMemAlloc(8);
-    void* second = CoTaskMemAlloc(8);
     EXPECT_EQ(CoRevokeMallocSpy(), E_ACCESSDENIED);
     EXPECT_EQ(CoRevokeMallocSpy(), E_ACCESSDENIED);
     RecordingSpy next;
     EXPECT_EQ(CoRegisterMallocSpy(&next), CO_E_OBJISREG);  // the old one is still there
     spy.Take();
 
+    void* second = CoTaskMemAlloc(6);  // still spied, and waited for
+    EXPECT_EQ(spy.Take(), (Log{"PreAlloc(6)", "PostAlloc"}));
     CoTaskMemFree(first);
     EXPECT_EQ(spy.Take(), (Log{"PreFree spied", "PostFree spied"}));
     EXPECT_EQ(spy.Refs(), 2u);

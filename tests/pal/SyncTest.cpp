@@ -8,6 +8,15 @@
 
 namespace {
 
+TEST(SyncTest, InterlockedCountersWrapAround) {
+    LONG volatile value = 0x7FFFFFFF;
+    EXPECT_EQ(InterlockedIncrement(&value), static_cast<LONG>(0x80000000u));
+    EXPECT_EQ(InterlockedDecrement(&value), 0x7FFFFFFF);
+    value = static_cast<LONG>(0x80000000u);
+    EXPECT_EQ(InterlockedExchangeAdd(&value, -1), static_cast<LONG>(0x80000000u));
+    EXPECT_EQ(value, 0x7FFFFFFF);
+}
+
 TEST(SyncTest, InterlockedOperationsReturnWhatWindowsReturns) {
     LONG volatile value = 5;
     EXPECT_EQ(InterlockedIncrement(&value), 6);

@@ -81,7 +81,7 @@ STDAPI CoGetMalloc(DWORD dwMemContext, IMalloc** ppMalloc);
 // object without IMallocSpy); holds one reference to it.
 STDAPI CoRegisterMallocSpy(IMallocSpy* pMallocSpy);
 // CO_E_OBJNOTREG without a spy; E_ACCESSDENIED while blocks allocated under it are outstanding,
-// in which case the spy is released when the last of them is freed.
+// in which case the spy goes on spying and is released when no spied block is left.
 STDAPI CoRevokeMallocSpy(void);
 
 // Creates the free-threaded marshaler aggregated into punkOuter (itself when null). *ppunkMarshal

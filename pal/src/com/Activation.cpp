@@ -84,9 +84,9 @@ ClassRegistrations TakeRegistrationsOf(ApartmentId apartment) {
 
 STDAPI CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags, LPDWORD lpdwRegister) {
     if (pUnk == nullptr || lpdwRegister == nullptr) return E_INVALIDARG;
-    *lpdwRegister = 0;
     const pal::ApartmentId apartment = pal::CurrentApartment();
     if (apartment == pal::kNoApartment) return CO_E_NOTINITIALIZED;
+    *lpdwRegister = 0;
 
     Registrations& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);

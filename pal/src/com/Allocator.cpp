@@ -4,12 +4,13 @@
 // same numbers on both builds:
 // - while a spy is registered, every allocation, free and reallocation goes through it; a free
 //   or reallocation tells it whether the block was allocated under it ("spied");
-// - a reallocation always yields a spied block, even from an unspied one or from null;
+// - a reallocation always yields a spied block, even from an unspied one;
 // - PreAlloc or PreRealloc returning 0 for a non-zero request makes the call fail (block intact);
-// - revoking a spy while spied blocks are outstanding fails with E_ACCESSDENIED; the spy is then
-//   released when the last of them is freed, and blocks allocated meanwhile bypass it.
-// Where Windows would lose memory (a spied reallocation to size 0 returns null without freeing on
-// Wine) this layer frees the block.
+// - revoking a spy while spied blocks are outstanding fails with E_ACCESSDENIED; the spy keeps
+//   spying and is released when no spied block is left.
+// Where Wine's bookkeeping goes wrong this layer does not follow it: Wine may report a null
+// pointer given to a reallocation as spied and then miscount, counts a refused allocation as
+// outstanding, and returns null from a spied reallocation to size 0 without freeing the block.
 #include <windows.h>
 
 #include <cstdlib>
@@ -72,7 +73,7 @@ struct SpyState {
     // Guards everything below. Recursive: a spy's callbacks may use the task allocator.
     std::recursive_mutex lock;
     IMallocSpy* spy = nullptr;  // one reference while registered
-    bool revokePending = false;
+    bool revokePending = false;  // released when spiedBlocks becomes empty
     std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> spiedBlocks;
 
     // Records a spied block. Should the record itself fail for lack of memory, the block is simply
@@ -103,7 +104,7 @@ SpyState& Spy() {
 void* Alloc(SIZE_T cb) {
     SpyState& s = Spy();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
-    if (s.spy == nullptr || s.revokePending) return RawAlloc(cb);
+    if (s.spy == nullptr) return RawAlloc(cb);
     const SIZE_T actual = s.spy->PreAlloc(cb);
     if (actual == 0 && cb != 0) return nullptr;  // the spy refused the allocation
     void* block = s.spy->PostAlloc(RawAlloc(actual));
@@ -128,14 +129,14 @@ void Free(void* pv) {
 void* Realloc(void* pv, SIZE_T cb) {
     SpyState& s = Spy();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
-    const BOOL spied = pv != nullptr ? s.Untrack(pv) : (s.spy != nullptr && !s.revokePending ? TRUE : FALSE);
-    if (s.spy == nullptr || (s.revokePending && !spied)) {
+    if (s.spy == nullptr) {
         if (pv != nullptr && cb == 0) {
             RawFree(pv);
             return nullptr;
         }
         return RawRealloc(pv, cb);
     }
+    const BOOL spied = pv != nullptr ? s.Untrack(pv) : FALSE;
     void* request = nullptr;
     const SIZE_T actual = s.spy->PreRealloc(pv, cb, &request, spied);
     if (actual == 0) {
