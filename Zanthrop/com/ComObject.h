@@ -104,8 +104,14 @@ public:
         return S_OK;
     }
 
+    // Objects of the module keep it loaded while they live; a class that is not part of the
+    // module (a test or simulation object) sets this to false.
+    static constexpr bool kCountsTowardsModule = true;
+
 protected:
-    ComObject() { ModuleLifetime::Lock(); }
+    ComObject() {
+        if (Derived::kCountsTowardsModule) ModuleLifetime::Lock();
+    }
     ~ComObject() = default;
 
     HRESULT FinalConstruct() { return S_OK; }
@@ -172,7 +178,7 @@ private:
 
     void DestroyObject() {
         static_cast<Derived*>(this)->FinalRelease();
-        ModuleLifetime::Unlock();
+        if (Derived::kCountsTowardsModule) ModuleLifetime::Unlock();
         delete static_cast<Derived*>(this);
     }
 
