@@ -108,6 +108,9 @@ TEST(MutexTest, OwnerMayEnterAgainOthersWait) {
 }
 
 TEST(MutexTest, AThreadThatEndsHoldingTheMutexLeavesItAbandoned) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not model a robust mutex passing from a dead owner";
+#endif
     HANDLE mutex = CreateMutexA(nullptr, FALSE, UniqueName("abandoned").c_str());
     ASSERT_NE(mutex, nullptr);
     std::thread([mutex] { WaitForSingleObject(mutex, INFINITE); }).join();  // ends without releasing

@@ -9,13 +9,21 @@
 
 namespace {
 
+// The shared state: the pthread mutex and who holds it how often, so that a release by a thread
+// that does not own the mutex is refused before it reaches pthread (which would be undefined).
+struct MutexState {
+    pthread_mutex_t native;
+    DWORD owner;  // thread id of the holder, 0 when free; written only by the holder
+    LONG depth;   // how often the holder has entered
+};
+
 void InitialiseMutex(void* memory) {
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
     pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(static_cast<pthread_mutex_t*>(memory), &attributes);
+    pthread_mutex_init(&static_cast<MutexState*>(memory)->native, &attributes);
     pthread_mutexattr_destroy(&attributes);
 }
 
@@ -30,7 +38,16 @@ timespec Deadline(DWORD milliseconds) {
 class Mutex final : public pal::KernelObject {
 public:
     pal::SharedRegion region;
-    pthread_mutex_t* Native() { return static_cast<pthread_mutex_t*>(region.Payload()); }
+    MutexState* State() { return static_cast<MutexState*>(region.Payload()); }
+    pthread_mutex_t* Native() { return &State()->native; }
+
+    DWORD Acquired(DWORD result) {
+        MutexState* state = State();
+        if (result == WAIT_ABANDONED) state->depth = 0;  // the dead holder's entries go with it
+        state->owner = GetCurrentThreadId();
+        ++state->depth;
+        return result;
+    }
 
     DWORD Wait(DWORD milliseconds) override {
         int result = 0;
@@ -42,10 +59,10 @@ public:
         }
         switch (result) {
             case 0:
-                return WAIT_OBJECT_0;
+                return Acquired(WAIT_OBJECT_0);
             case EOWNERDEAD:
                 pthread_mutex_consistent(Native());
-                return WAIT_ABANDONED;
+                return Acquired(WAIT_ABANDONED);
             case ETIMEDOUT:
                 return WAIT_TIMEOUT;
             default:
@@ -59,7 +76,7 @@ HANDLE Attach(const char* name, pal::SharedRegion::Mode mode, BOOL initialOwner)
     auto* mutex = new Mutex();
     bool existed = false;
     DWORD error = ERROR_SUCCESS;
-    if (!mutex->region.Attach("mutex", name, sizeof(pthread_mutex_t), mode, InitialiseMutex, existed, error)) {
+    if (!mutex->region.Attach("mutex", name, sizeof(MutexState), mode, InitialiseMutex, existed, error)) {
         delete mutex;
         SetLastError(error);
         return nullptr;
@@ -82,6 +99,12 @@ extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR lpName) { return Attach(lpName,
 extern "C" BOOL ReleaseMutex(HANDLE hMutex) {
     auto* mutex = pal::ObjectOf<Mutex>(hMutex);
     if (mutex == nullptr) return FALSE;
+    MutexState* state = mutex->State();
+    if (state->owner != GetCurrentThreadId() || state->depth <= 0) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    if (--state->depth == 0) state->owner = 0;
     if (pthread_mutex_unlock(mutex->Native()) != 0) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
