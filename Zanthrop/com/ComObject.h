@@ -80,7 +80,7 @@ public:
         }
         if (hr != S_OK) {
             if (SUCCEEDED(hr)) {  // a success other than S_OK still fails creation: give the reference back
-                static_cast<IUnknown*>(*ppv)->Release();
+                if (*ppv != nullptr) static_cast<IUnknown*>(*ppv)->Release();
                 *ppv = nullptr;
                 return hr;
             }

@@ -3,9 +3,8 @@
 #include <new>
 
 CEnumMessages::~CEnumMessages() {
-    for (MessageRecord* record : m_queue) {
-        CoTaskMemFree(record->data);
-        delete record;
+    for (const MessageRecord& record : m_queue) {
+        CoTaskMemFree(record.data);
     }
 }
 
@@ -13,15 +12,10 @@ bool CEnumMessages::push(LONG size, BYTE* data) {
     if (data == nullptr || size <= 0) {
         return false;
     }
-    auto* record = new (std::nothrow) MessageRecord{data, size};
-    if (record == nullptr) {
-        return false;
-    }
     try {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_queue.push_back(record);
+        m_queue.push_back(MessageRecord{data, size});
     } catch (const std::bad_alloc&) {  // the queue could not grow: the frame stays the caller's
-        delete record;
         return false;
     }
     return true;
@@ -33,7 +27,7 @@ LONG CEnumMessages::count() {
 }
 
 STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
-    MessageRecord* record = nullptr;
+    MessageRecord record{};
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_queue.empty()) {
@@ -42,8 +36,7 @@ STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
         record = m_queue.front();
         m_queue.pop_front();
     }
-    *ppData = record->data;
-    *lDataSize = record->size;
-    delete record;
+    *ppData = record.data;
+    *lDataSize = record.size;
     return S_OK;
 }

@@ -37,5 +37,5 @@ public:
 
 private:
     std::mutex m_lock;
-    std::deque<MessageRecord*> m_queue;
+    std::deque<MessageRecord> m_queue;  // records held by value: no allocation per frame beyond the deque's blocks
 };

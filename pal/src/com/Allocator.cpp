@@ -13,6 +13,7 @@
 // outstanding, and returns null from a spied reallocation to size 0 without freeing the block.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -72,6 +73,9 @@ struct MallocAllocator {
 struct SpyState {
     // Guards everything below. Recursive: a spy's callbacks may use the task allocator.
     std::recursive_mutex lock;
+    // Whether a spy is registered, readable without the lock: without a spy, allocation and
+    // freeing take no lock at all (the common case, and the hot path of received frames).
+    std::atomic<bool> present{false};
     IMallocSpy* spy = nullptr;  // one reference while registered
     bool revokePending = false;  // released when spiedBlocks becomes empty
     std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> spiedBlocks;
@@ -91,6 +95,7 @@ struct SpyState {
         if (revokePending && spiedBlocks.empty()) {
             spy->Release();
             spy = nullptr;
+            present.store(false, std::memory_order_release);
             revokePending = false;
         }
     }
@@ -103,6 +108,7 @@ SpyState& Spy() {
 
 void* Alloc(SIZE_T cb) {
     SpyState& s = Spy();
+    if (!s.present.load(std::memory_order_acquire)) return RawAlloc(cb);
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     if (s.spy == nullptr) return RawAlloc(cb);
     const SIZE_T actual = s.spy->PreAlloc(cb);
@@ -115,6 +121,10 @@ void* Alloc(SIZE_T cb) {
 void Free(void* pv) {
     if (pv == nullptr) return;
     SpyState& s = Spy();
+    if (!s.present.load(std::memory_order_acquire)) {
+        RawFree(pv);
+        return;
+    }
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     if (s.spy == nullptr) {
         RawFree(pv);
@@ -232,6 +242,7 @@ STDAPI CoRegisterMallocSpy(IMallocSpy* pMallocSpy) {
     IMallocSpy* spy = nullptr;
     if (FAILED(pMallocSpy->QueryInterface(IID_IMallocSpy, reinterpret_cast<void**>(&spy)))) return E_INVALIDARG;
     s.spy = spy;
+    s.present.store(true, std::memory_order_release);
     return S_OK;
 }
 
@@ -245,5 +256,6 @@ STDAPI CoRevokeMallocSpy(void) {
     }
     s.spy->Release();
     s.spy = nullptr;
+    s.present.store(false, std::memory_order_release);
     return S_OK;
 }
