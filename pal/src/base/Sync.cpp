@@ -1,6 +1,8 @@
 // Process-local synchronisation and thread identity.
 #include <windows.h>
 
+#include <pthread.h>
+
 #include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -38,7 +40,19 @@ extern "C" LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
     return __atomic_fetch_add(target, value, __ATOMIC_SEQ_CST);
 }
 
-extern "C" DWORD GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+namespace {
+// The id is asked of the kernel once per thread: a system call is costly and mutexes ask for it
+// on every acquire and release. A forked child's only thread has a new id: the cache is reset.
+thread_local DWORD cachedThreadId = 0;
+void ForgetThreadId() { cachedThreadId = 0; }
+const int forkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetThreadId);
+}  // namespace
+
+extern "C" DWORD GetCurrentThreadId(void) {
+    (void)forkHandlerInstalled;
+    if (cachedThreadId == 0) cachedThreadId = static_cast<DWORD>(syscall(SYS_gettid));
+    return cachedThreadId;
+}
 
 extern "C" void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
