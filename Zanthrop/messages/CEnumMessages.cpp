@@ -15,6 +15,7 @@ bool CEnumMessages::push(LONG size, BYTE* data) {
     try {
         std::lock_guard<std::mutex> guard(m_lock);
         m_queue.push_back(MessageRecord{data, size});
+        m_length.store(static_cast<LONG>(m_queue.size()), std::memory_order_release);
     } catch (const std::bad_alloc&) {  // the queue could not grow: the frame stays the caller's
         return false;
     }
@@ -27,6 +28,9 @@ LONG CEnumMessages::count() {
 }
 
 STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
+    if (m_length.load(std::memory_order_acquire) == 0) {
+        return E_FAIL;
+    }
     MessageRecord record{};
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -35,6 +39,7 @@ STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
         }
         record = m_queue.front();
         m_queue.pop_front();
+        m_length.store(static_cast<LONG>(m_queue.size()), std::memory_order_release);
     }
     *ppData = record.data;
     *lDataSize = record.size;

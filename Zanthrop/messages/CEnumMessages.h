@@ -8,6 +8,7 @@
 // calls push and count with its own lock held: converter lock first, queue lock second.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -38,4 +39,7 @@ public:
 private:
     std::mutex m_lock;
     std::deque<MessageRecord> m_queue;  // records held by value: no allocation per frame beyond the deque's blocks
+    // The queue's length, changed under m_lock and read without it, so that a reader polling an
+    // empty queue does not contend with the stacks pushing into it.
+    std::atomic<LONG> m_length{0};
 };
