@@ -22,6 +22,7 @@
 
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
+#include "com/SpinLock.h"
 #include "config/CConfigString.h"
 #include "interfaces/FrameworkInterfaces.h"
 #include "messages/CEnumMessages.h"
@@ -52,7 +53,7 @@ protected:
     ComPtr<IUnknown> m_marshaler;       // inner unknown of the aggregated free-threaded marshaler
     ComPtr<CEnumMessages> m_enumerator;  // the received-message queue
     ComPtr<IZTK_DeviceConfig> m_deviceConfig;
-    std::mutex m_lock;
+    SpinThenBlockLock m_lock;
     HANDLE m_event = nullptr;  // the client's named event, may be null
     IProtocolStack* m_stack = nullptr;  // no reference: the factory's
     ComPtr<IStackFactory> m_factory;    // null when no Create is in force
