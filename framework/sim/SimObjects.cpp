@@ -140,6 +140,7 @@ STDMETHODIMP SimPortMessage::SetKind(LONG lKind) {
 // --- stack ---
 
 std::atomic<int> SimStack::controlFrameEvery{4};
+std::atomic<bool> SimStack::lendNothing{false};
 
 SimStack::~SimStack() { Close(); }
 
@@ -185,7 +186,7 @@ STDMETHODIMP SimStack::QueryObject(const IID* piid, void** ppObject) {
     SIM_ENTER("IProtocolStack::QueryObject");
     *ppObject = nullptr;
     if (!IsEqualIID(*piid, IID_IZTK_DeviceConfig)) return E_NOINTERFACE;
-    *ppObject = m_config.Get();  // lent, without a reference
+    *ppObject = lendNothing ? nullptr : m_config.Get();  // lent, without a reference
     return S_OK;
 }
 

@@ -94,6 +94,8 @@ public:
     static constexpr bool kCountsTowardsModule = false;
     // Every how many responses a control frame comes first (0: never).
     static std::atomic<int> controlFrameEvery;
+    // When set, QueryObject succeeds without yielding the configuration (a misbehaving stack).
+    static std::atomic<bool> lendNothing;
 
     ~SimStack();
     void Initialise(const std::string& name, IZTK_DeviceConfig* config, const ZTK_ID& id);

@@ -147,7 +147,8 @@ TYPED_TEST(ConverterTest, AFailureAtAnyStepOfCreateIsReturnedAndDestroyCleansUp)
 }
 
 TYPED_TEST(ConverterTest, FailingDestroyStepsAreReturnedAndTheConverterCountsAsDestroyed) {
-    for (const char* step : {"IPort::ClosePort", "IProtocolStack::GetStackId", "IStackFactory::CloseStack"}) {
+    for (const char* step : {"IPort::ClosePort", "IPort::DetachStack", "IPortBroker::UnregisterStack",
+                             "IProtocolStack::GetStackId", "IStackFactory::CloseStack"}) {
         SCOPED_TRACE(step);
         ASSERT_EQ(this->CreateConverter(), S_OK);
         this->World().InjectFailure(step, E_ACCESSDENIED);
@@ -166,6 +167,29 @@ TYPED_TEST(ConverterTest, FailingDestroyStepsAreReturnedAndTheConverterCountsAsD
         this->m_factory->DeleteStack(id);
         SimBroker::ForgetPorts();
     }
+}
+
+TYPED_TEST(ConverterTest, DeleteStackDecidesTheResultOfDestroy) {
+    ASSERT_EQ(this->CreateConverter(), S_OK);
+    SimStack* stack = this->Stack();
+    this->World().InjectFailure("IStackFactory::DeleteStack", E_ACCESSDENIED);
+    EXPECT_EQ(this->m_converter->Destroy(), E_ACCESSDENIED);
+    this->World().ClearFailures();
+    EXPECT_FALSE(stack->HasSink(IID_IStackCallback));  // everything before it was done
+    ZTK_ID id{};
+    stack->GetStackId(&id);
+    EXPECT_EQ(this->m_factory->DeleteStack(id), S_OK);
+}
+
+TYPED_TEST(ConverterTest, WithoutANamedEventEverythingElseWorks) {
+    const std::basic_string<WCHAR> name = ToWide("LEGACY");
+    ASSERT_EQ(this->m_converter->Create(nullptr, reinterpret_cast<USHORT*>(const_cast<WCHAR*>(name.c_str())),
+                                        this->m_factory.Get(), this->m_config.Get(), this->m_sink.Get()),
+              S_OK);
+    this->Stack()->Deliver(reinterpret_cast<const BYTE*>("data"), 4);
+    EXPECT_EQ(this->Signals(), 0);
+    EXPECT_EQ(this->Drain(), std::vector<std::string>{"data"});
+    EXPECT_EQ(this->m_converter->Destroy(), S_OK);
 }
 
 TYPED_TEST(ConverterTest, CreateWithoutFactoryOrConfigurationDoesNothing) {

@@ -124,6 +124,14 @@ TYPED_TEST(CompareConfigurationTest, FailuresAndEmptyTextsLeaveTheFlagAlone) {
     EXPECT_EQ(same, kUntouched);  // nothing to compare with: the candidate is not even parsed
 }
 
+TYPED_TEST(CompareConfigurationTest, AStackThatLendsNoConfigurationIsAnError) {
+    SimStack::lendNothing = true;
+    LONG same = kUntouched;
+    EXPECT_EQ(this->Compare("[NET]NET:ETNTCPKORA;", &same), E_UNEXPECTED);
+    SimStack::lendNothing = false;
+    EXPECT_EQ(same, kUntouched);
+}
+
 TYPED_TEST(CompareConfigurationTest, ReadsTheOwnConfigurationAnewEachTime) {
     LONG same = kUntouched;
     EXPECT_EQ(this->Compare("[NET]NET:ETNTCPKORA;[DRVR]PORT:P1;[ADDRESS]IPADDR:h;", &same), S_OK);
