@@ -10,3 +10,4 @@
 #include "pal/sync.h"
 #include "pal/text.h"
 #include "pal/kernel.h"
+#include "pal/registry.h"

@@ -1,0 +1,394 @@
+// The registry on SQLite. Keys are rows (id, parent, name, folded name, class); values are rows
+// (key, name, folded name, type, data). The three roots are keys 1-3. A process uses one
+// connection, guarded by databaseLock; every change runs in one IMMEDIATE transaction, and a
+// busy timeout makes concurrent writers from other processes wait instead of failing.
+#include <windows.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+using KeyId = sqlite3_int64;
+
+struct OpenKey {
+    KeyId id;
+    REGSAM access;
+};
+
+std::mutex databaseLock;  // guards everything below
+sqlite3* database = nullptr;
+std::string databasePath;
+std::unordered_set<OpenKey*> openKeys;
+
+std::string Fold(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+std::string CurrentPath() {
+    if (const char* path = std::getenv("ZANTHROP_REGISTRY"); path != nullptr && *path != 0) return path;
+    std::string base;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != 0) {
+        base = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "/tmp") + "/.local/share";
+    }
+    return base + "/zanthrop/registry.db";
+}
+
+void MakeParentDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+}
+
+bool Execute(const char* sql) { return sqlite3_exec(database, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// The connection for the current database file (reopened when $ZANTHROP_REGISTRY changes).
+sqlite3* Database() {
+    const std::string path = CurrentPath();
+    if (database != nullptr && path == databasePath) return database;
+    if (database != nullptr) sqlite3_close(database);
+    database = nullptr;
+    MakeParentDirectories(path);
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        sqlite3_close(database);
+        database = nullptr;
+        return nullptr;
+    }
+    sqlite3_busy_timeout(database, 30000);
+    Execute("PRAGMA journal_mode=WAL");
+    const bool ready = Execute("BEGIN IMMEDIATE") &&
+                       Execute("CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, "
+                               "name TEXT NOT NULL, folded TEXT NOT NULL, class TEXT NOT NULL DEFAULT '', "
+                               "UNIQUE(parent, folded))") &&
+                       Execute("CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL, "
+                               "folded TEXT NOT NULL, type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, folded))") &&
+                       Execute("INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES "
+                               "(1, 0, 'HKEY_CLASSES_ROOT', 'hkey_classes_root'), "
+                               "(2, 0, 'HKEY_CURRENT_USER', 'hkey_current_user'), "
+                               "(3, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine')") &&
+                       Execute("COMMIT");
+    if (!ready) {
+        Execute("ROLLBACK");
+        sqlite3_close(database);
+        database = nullptr;
+        return nullptr;
+    }
+    databasePath = path;
+    return database;
+}
+
+// A prepared statement, finalised with its scope.
+class Statement {
+public:
+    explicit Statement(const char* sql) { sqlite3_prepare_v2(database, sql, -1, &m_statement, nullptr); }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement& Bind(int index, KeyId value) {
+        sqlite3_bind_int64(m_statement, index, value);
+        return *this;
+    }
+    Statement& Bind(int index, const std::string& text) {
+        sqlite3_bind_text(m_statement, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& BindBlob(int index, const void* data, size_t size) {
+        sqlite3_bind_blob(m_statement, index, data != nullptr ? data : "", static_cast<int>(size), SQLITE_TRANSIENT);
+        return *this;
+    }
+    bool Row() { return sqlite3_step(m_statement) == SQLITE_ROW; }
+    bool Done() { return sqlite3_step(m_statement) == SQLITE_DONE; }
+    KeyId Int(int column) { return sqlite3_column_int64(m_statement, column); }
+    std::string Text(int column) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+        return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_statement, column))) : "";
+    }
+    std::vector<BYTE> Blob(int column) {
+        const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(m_statement, column));
+        return std::vector<BYTE>(data, data + sqlite3_column_bytes(m_statement, column));
+    }
+
+private:
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+// A transaction that rolls back unless committed.
+class Transaction {
+public:
+    Transaction() { m_open = Execute("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (m_open) Execute("ROLLBACK");
+    }
+    bool Began() const { return m_open; }
+    bool Commit() {
+        m_open = false;
+        return Execute("COMMIT");
+    }
+
+private:
+    bool m_open = false;
+};
+
+bool KeyExists(KeyId id) { return Statement("SELECT 1 FROM keys WHERE id = ?").Bind(1, id).Row(); }
+
+// The key an HKEY stands for, with its access; ERROR_INVALID_HANDLE or ERROR_KEY_DELETED.
+LONG Lookup(HKEY handle, OpenKey& key) {
+    const auto value = reinterpret_cast<ULONG_PTR>(handle);
+    if (value >= 0x80000000u && value <= 0x80000002u) {
+        key = OpenKey{static_cast<KeyId>(value - 0x80000000u + 1), KEY_ALL_ACCESS};
+        return ERROR_SUCCESS;
+    }
+    auto* open = reinterpret_cast<OpenKey*>(handle);
+    if (openKeys.count(open) == 0) return ERROR_INVALID_HANDLE;
+    key = *open;
+    return KeyExists(key.id) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+std::vector<std::string> SplitPath(const char* path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char* p = path != nullptr ? path : ""; ; ++p) {
+        if (*p == '\\' || *p == 0) {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+            if (*p == 0) break;
+        } else {
+            part.push_back(*p);
+        }
+    }
+    return parts;
+}
+
+KeyId Child(KeyId parent, const std::string& name) {
+    Statement find("SELECT id FROM keys WHERE parent = ? AND folded = ?");
+    find.Bind(1, parent).Bind(2, Fold(name));
+    return find.Row() ? find.Int(0) : -1;
+}
+
+KeyId Resolve(KeyId from, const char* path) {
+    KeyId id = from;
+    for (const std::string& part : SplitPath(path)) {
+        id = Child(id, part);
+        if (id < 0) return -1;
+    }
+    return id;
+}
+
+HKEY NewHandle(KeyId id, REGSAM access) {
+    auto* open = new OpenKey{id, access};
+    openKeys.insert(open);
+    return reinterpret_cast<HKEY>(open);
+}
+
+// Copies text into a caller's buffer of *capacity characters (NUL included); *capacity becomes
+// the length. ERROR_MORE_DATA when it does not fit.
+LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
+    if (buffer == nullptr || capacity == nullptr) return ERROR_INVALID_PARAMETER;
+    if (text.size() >= *capacity) return ERROR_MORE_DATA;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *capacity = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+
+LONG CopyData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
+    if (size == nullptr) return buffer != nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    const DWORD needed = static_cast<DWORD>(data.size());
+    if (buffer != nullptr && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+#define REGISTRY_ENTER()                                  \
+    std::lock_guard<std::mutex> guard(databaseLock);      \
+    if (Database() == nullptr) return ERROR_BADDB
+
+extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    REGISTRY_ENTER();
+    OpenKey from{};
+    if (LONG error = Lookup(hKey, from)) return error;
+    const KeyId id = Resolve(from.id, lpSubKey);
+    if (id < 0) return ERROR_FILE_NOT_FOUND;
+    *phkResult = NewHandle(id, samDesired);
+    return ERROR_SUCCESS;
+}
+
+extern "C" LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD, REGSAM samDesired,
+                                LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    REGISTRY_ENTER();
+    OpenKey from{};
+    if (LONG error = Lookup(hKey, from)) return error;
+    Transaction transaction;
+    if (!transaction.Began()) return ERROR_BADDB;
+    KeyId id = from.id;
+    bool created = false;
+    for (const std::string& part : SplitPath(lpSubKey)) {
+        KeyId child = Child(id, part);
+        if (child < 0) {
+            Statement insert("INSERT INTO keys(parent, name, folded, class) VALUES (?, ?, ?, ?)");
+            if (!insert.Bind(1, id).Bind(2, part).Bind(3, Fold(part)).Bind(4, std::string(lpClass != nullptr ? lpClass : ""))
+                     .Done()) {
+                return ERROR_BADDB;
+            }
+            child = sqlite3_last_insert_rowid(database);
+            created = true;
+        }
+        id = child;
+    }
+    if (!transaction.Commit()) return ERROR_BADDB;
+    if (lpdwDisposition != nullptr) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *phkResult = NewHandle(id, samDesired);
+    return ERROR_SUCCESS;
+}
+
+extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    Statement find("SELECT type, data FROM vals WHERE key = ? AND folded = ?");
+    if (!find.Bind(1, key.id).Bind(2, Fold(lpValueName != nullptr ? lpValueName : "")).Row()) return ERROR_FILE_NOT_FOUND;
+    if (lpType != nullptr) *lpType = static_cast<DWORD>(find.Int(0));
+    return CopyData(find.Blob(1), lpData, lpcbData);
+}
+
+extern "C" LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    if (lpData == nullptr && cbData != 0) return ERROR_INVALID_PARAMETER;
+    const std::string name = lpValueName != nullptr ? lpValueName : "";
+    Statement upsert("INSERT OR REPLACE INTO vals(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?)");
+    upsert.Bind(1, key.id).Bind(2, name).Bind(3, Fold(name)).Bind(4, static_cast<KeyId>(dwType)).BindBlob(5, lpData, cbData);
+    return upsert.Done() ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+extern "C" LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                                 LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                 PFILETIME lpftLastWriteTime) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    Statement subKeys("SELECT COUNT(*), IFNULL(MAX(LENGTH(name)), 0), IFNULL(MAX(LENGTH(class)), 0) FROM keys WHERE parent = ?");
+    subKeys.Bind(1, key.id).Row();
+    Statement values("SELECT COUNT(*), IFNULL(MAX(LENGTH(name)), 0), IFNULL(MAX(LENGTH(data)), 0) FROM vals WHERE key = ?");
+    values.Bind(1, key.id).Row();
+    Statement own("SELECT class FROM keys WHERE id = ?");
+    own.Bind(1, key.id).Row();
+    if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subKeys.Int(0));
+    if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = static_cast<DWORD>(subKeys.Int(1));
+    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = static_cast<DWORD>(subKeys.Int(2));
+    if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values.Int(0));
+    if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = static_cast<DWORD>(values.Int(1));
+    if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = static_cast<DWORD>(values.Int(2));
+    if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{0, 0};
+    if (lpClass != nullptr) return CopyName(own.Text(0), lpClass, lpcchClass);
+    if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(own.Text(0).size());
+    return ERROR_SUCCESS;
+}
+
+extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR lpClass,
+                              LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+    Statement find("SELECT name, class FROM keys WHERE parent = ? ORDER BY folded LIMIT 1 OFFSET ?");
+    if (!find.Bind(1, key.id).Bind(2, static_cast<KeyId>(dwIndex)).Row()) return ERROR_NO_MORE_ITEMS;
+    if (LONG error = CopyName(find.Text(0), lpName, lpcchName)) return error;
+    if (lpClass != nullptr) CopyName(find.Text(1), lpClass, lpcchClass);
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    Statement find("SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded LIMIT 1 OFFSET ?");
+    if (!find.Bind(1, key.id).Bind(2, static_cast<KeyId>(dwIndex)).Row()) return ERROR_NO_MORE_ITEMS;
+    if (LONG error = CopyName(find.Text(0), lpValueName, lpcchValueName)) return error;
+    if (lpType != nullptr) *lpType = static_cast<DWORD>(find.Int(1));
+    return CopyData(find.Blob(2), lpData, lpcbData);
+}
+
+extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    REGISTRY_ENTER();
+    OpenKey key{};
+    if (LONG error = Lookup(hKey, key)) return error;
+    if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    Statement remove("DELETE FROM vals WHERE key = ? AND folded = ?");
+    if (!remove.Bind(1, key.id).Bind(2, Fold(lpValueName != nullptr ? lpValueName : "")).Done()) return ERROR_BADDB;
+    return sqlite3_changes(database) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+extern "C" LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    REGISTRY_ENTER();
+    OpenKey from{};
+    if (LONG error = Lookup(hKey, from)) return error;
+    if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) return ERROR_INVALID_PARAMETER;
+    Transaction transaction;
+    if (!transaction.Began()) return ERROR_BADDB;
+    const KeyId id = Resolve(from.id, lpSubKey);
+    if (id < 0) return ERROR_FILE_NOT_FOUND;
+    if (Statement("SELECT 1 FROM keys WHERE parent = ?").Bind(1, id).Row()) return ERROR_ACCESS_DENIED;
+    if (!Statement("DELETE FROM vals WHERE key = ?").Bind(1, id).Done() ||
+        !Statement("DELETE FROM keys WHERE id = ?").Bind(1, id).Done()) {
+        return ERROR_BADDB;
+    }
+    return transaction.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+extern "C" DWORD SHDeleteKeyA(HKEY hKey, LPCSTR pszSubKey) {
+    REGISTRY_ENTER();
+    OpenKey from{};
+    if (LONG error = Lookup(hKey, from)) return static_cast<DWORD>(error);
+    Transaction transaction;
+    if (!transaction.Began()) return ERROR_BADDB;
+    const KeyId id = Resolve(from.id, pszSubKey);
+    if (id < 0) return ERROR_FILE_NOT_FOUND;
+    if (id <= 3) return ERROR_ACCESS_DENIED;  // a root stays
+    static const char kSubtree[] =
+        "WITH RECURSIVE subtree(id) AS (SELECT ? UNION ALL SELECT keys.id FROM keys JOIN subtree ON keys.parent = subtree.id) ";
+    if (!Statement((std::string(kSubtree) + "DELETE FROM vals WHERE key IN subtree").c_str()).Bind(1, id).Done() ||
+        !Statement((std::string(kSubtree) + "DELETE FROM keys WHERE id IN subtree").c_str()).Bind(1, id).Done()) {
+        return ERROR_BADDB;
+    }
+    return transaction.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+extern "C" LONG RegCloseKey(HKEY hKey) {
+    const auto value = reinterpret_cast<ULONG_PTR>(hKey);
+    if (value >= 0x80000000u && value <= 0x80000002u) return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> guard(databaseLock);
+    auto* open = reinterpret_cast<OpenKey*>(hKey);
+    if (openKeys.erase(open) == 0) return ERROR_INVALID_HANDLE;
+    delete open;
+    return ERROR_SUCCESS;
+}
