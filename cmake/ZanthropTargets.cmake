@@ -8,9 +8,15 @@ function(zanthrop_target_defaults target)
 endfunction()
 
 # A GoogleTest program, registered case by case with CTest (under Wine on the Windows build).
-# zanthrop_add_test(NAME SOURCES file... [LIBS lib...])
+# zanthrop_add_test(NAME SOURCES file... [LIBS lib...] [RESOURCE_LOCK name])
+# RESOURCE_LOCK keeps the program's cases from running at the same time as other holders of the
+# same lock (for tests that share a machine-wide resource such as a registry key).
 function(zanthrop_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+    set(_properties ENVIRONMENT "ZANTHROP_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    if(ARG_RESOURCE_LOCK)
+        list(APPEND _properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
     add_executable(${name} ${ARG_SOURCES})
     zanthrop_target_defaults(${name})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -23,5 +29,5 @@ function(zanthrop_add_test name)
         NO_PRETTY_VALUES
         DISCOVERY_TIMEOUT 120
         WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
-        PROPERTIES ENVIRONMENT "ZANTHROP_BUILD_DIR=${CMAKE_BINARY_DIR}")
+        PROPERTIES ${_properties})
 endfunction()

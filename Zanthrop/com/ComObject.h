@@ -70,7 +70,7 @@ public:
     static HRESULT CreateObject(IUnknown* outer, REFIID riid, void** ppv) {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
-        if (outer != nullptr && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        if (outer != nullptr && (!Derived::kAggregatable || !IsEqualIID(riid, IID_IUnknown))) return CLASS_E_NOAGGREGATION;
         Derived* object = new (std::nothrow) Derived();
         if (object == nullptr) return E_OUTOFMEMORY;
         object->m_outer = outer;
@@ -107,6 +107,9 @@ public:
     // Objects of the module keep it loaded while they live; a class that is not part of the
     // module (a test or simulation object) sets this to false.
     static constexpr bool kCountsTowardsModule = true;
+    // Whether the class may be part of an aggregate; one that may not refuses an outer object
+    // with CLASS_E_NOAGGREGATION.
+    static constexpr bool kAggregatable = true;
 
 protected:
     ComObject() {

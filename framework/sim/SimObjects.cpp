@@ -1,4 +1,5 @@
 #include "sim/SimObjects.h"
+#include "sim/SimTapi.h"
 
 #include <cstring>
 
@@ -414,14 +415,27 @@ STDMETHODIMP SimBroker::UnregisterStack(IUnknown* pStack) {
     return S_OK;
 }
 
-STDMETHODIMP SimBroker::AcquireComponent(CLSID, LONG, LPCWSTR, DWORD*, LONG*) {
+// The component is made afresh and put into the process's global interface table; the cookie
+// names it there until ReleaseComponent takes it out.
+STDMETHODIMP SimBroker::AcquireComponent(CLSID, LONG, LPCWSTR, DWORD* pdwCookie, LONG* plReserved) {
     SIM_ENTER("IPortBroker::AcquireComponent");
-    return E_NOTIMPL;
+    *plReserved = 0;
+    SimTapiComponent* raw = nullptr;
+    RETURN_IF_FAILED(SimTapiComponent::MakeObject(&raw));
+    ComPtr<ITapiComponent> component;
+    component.Attach(raw);
+    ComPtr<IGlobalInterfaceTable> table;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGlobalInterfaceTable, table.PutVoid()));
+    return table->RegisterInterfaceInGlobal(component.Get(), IID_ITapiComponent, pdwCookie);
 }
 
-STDMETHODIMP SimBroker::ReleaseComponent(CLSID, LPCWSTR, DWORD) {
+STDMETHODIMP SimBroker::ReleaseComponent(CLSID, LPCWSTR, DWORD dwCookie) {
     SIM_ENTER("IPortBroker::ReleaseComponent");
-    return E_NOTIMPL;
+    ComPtr<IGlobalInterfaceTable> table;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGlobalInterfaceTable, table.PutVoid()));
+    return table->RevokeInterfaceFromGlobal(dwCookie);
 }
 
 size_t SimBroker::RegisteredPorts() {
