@@ -13,6 +13,8 @@
 #include "registry/CRegistryStore.h"
 #include "sim/SimTapi.h"
 #include "tapi/CTapiConverter.h"
+#include "trace/TraceReader.h"
+#include "trace/TraceSink.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -133,6 +135,28 @@ TEST_F(TapiConverterTest, ForwardsToTheComponentsPort) {
     EXPECT_FALSE(devices);
     EXPECT_EQ(m_converter->Destroy(), S_OK);  // again: nothing held, given back again
     EXPECT_EQ(CountCalls("IPortBroker::ReleaseComponent"), 2);
+}
+
+TEST_F(TapiConverterTest, DestroyTracesTheCountThePortsReleaseReturned) {
+    const std::string suffix = "ZanthropTapiTrace_" + std::to_string(GetCurrentThreadId());
+    const std::string area = suffix + "_A", mutex = suffix + "_M", event = suffix + "_E";
+    TraceReader reader;
+    ASSERT_TRUE(reader.Create({area.c_str(), mutex.c_str(), event.c_str()}));
+    reader.SetChannels("E");
+    reader.SetOutput(true);
+    trace_testing::Reattach({area.c_str(), mutex.c_str(), event.c_str()});
+
+    MakeConverter();
+    EXPECT_EQ(m_converter->Destroy(), S_OK);  // nothing held: count 0
+    ConfigureComponent(kComponentClass);
+    ASSERT_EQ(m_converter->Create(), S_OK);
+    EXPECT_EQ(m_converter->Destroy(), S_OK);  // the table still holds the component until it is given back
+    m_converter.Reset();
+    EXPECT_EQ(reader.Take(), (std::vector<std::string>{"ERROR: CTapiConverter::Destroy() - TAPI Ref Count - [0]\n",
+                                                        "ERROR: CTapiConverter::Destroy() - TAPI Ref Count - [1]\n",
+                                                        "ERROR: CTapiConverter::~CTapiConverter()\n"}));
+    const std::string gone = suffix + "_none";
+    trace_testing::Reattach({gone.c_str(), gone.c_str(), gone.c_str()});
 }
 
 TEST_F(TapiConverterTest, AcquireFailureIsReturnedAndDestroyStillGivesBack) {
