@@ -22,6 +22,8 @@ constexpr GUID Guid(DWORD d1, WORD d2, WORD d3, BYTE b0, BYTE b1, BYTE b2, BYTE 
 ZANTHROP_GUID(LIBID_ZANTHROPLib, 0x5E2B9A70, 0xC81D, 0x4F36, 0x9A, 0x4E, 0x0B, 0x7D, 0x3C, 0x61, 0xE8, 0x29);
 inline constexpr WORD kTypeLibMajorVersion = 1;
 inline constexpr WORD kTypeLibMinorVersion = 0;
+inline constexpr char kTypeLibHelpString[] = "Zanthrop 1.0 Type Library";
+inline constexpr char kTypeLibText[] = "{5E2B9A70-C81D-4F36-9A4E-0B7D3C61E829}";  // as registered
 
 // Public interfaces
 ZANTHROP_GUID(IID_IZTK_ProtocolConverter, 0x3B7F1A95, 0xC2D4, 0x11E0, 0xA5, 0xB8, 0x6C, 0x9E, 0x0F, 0x1D, 0x2A, 0x34);
@@ -64,6 +66,7 @@ inline constexpr LONG kMessageKind = 1;
 inline constexpr char kProtocolConverterProgId[] = "Velsa.ProtocolConverter.1";
 inline constexpr char kProtocolConverterVersionIndependentProgId[] = "Velsa.ProtocolConverter";
 inline constexpr char kProtocolConverterDescription[] = "ProtocolConverter Class";
+inline constexpr char kProtocolConverterClsidText[] = "{A3F17C42-5D09-4E6B-8B21-7C94E0D1A5F3}";  // as registered
 inline constexpr char kTapiConverterProgId[] = "Velsa.TapiConverter.1";
 inline constexpr char kTapiConverterVersionIndependentProgId[] = "Velsa.TapiConverter";
 inline constexpr char kTapiConverterDescription[] = "TapiConverter Class";
@@ -71,6 +74,7 @@ inline constexpr char kTapiConverterClsidText[] = "{C4E9A153-6B7D-42ae-9D38-A5F6
 inline constexpr char kTcpProtocolConverterProgId[] = "Zanthrop.TCPProtocolConverter.1";
 inline constexpr char kTcpProtocolConverterVersionIndependentProgId[] = "Zanthrop.TCPProtocolConverter";
 inline constexpr char kTcpProtocolConverterDescription[] = "TCPProtocolConverter Class";
+inline constexpr char kTcpProtocolConverterClsidText[] = "{8F5A2D6E-0B3C-4917-8E4D-C2A1B9F07E63}";  // as registered
 
 // Named kernel objects of the trace ring, shared with the trace viewer.
 inline constexpr char kTraceOutputName[] = "_ZRB_TraceOutput";
