@@ -8,6 +8,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -119,6 +122,153 @@ TEST(MutexTest, AThreadThatEndsHoldingTheMutexLeavesItAbandoned) {
     EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // consistent again
     EXPECT_TRUE(ReleaseMutex(mutex));
     CloseHandle(mutex);
+}
+
+TEST(MutexTest, CreatingAnExistingMutexOpensItOpeningAMissingOneFails) {
+    const std::string name = UniqueName("named");
+    SetLastError(0);
+    EXPECT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    HANDLE first = CreateMutexA(nullptr, TRUE, name.c_str());  // owned by this thread from the start
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE second = CreateMutexA(nullptr, TRUE, name.c_str());  // exists: opened, ownership not asked again
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    DWORD seenByOther = 0;
+    std::thread([&] { seenByOther = WaitForSingleObject(second, 0); }).join();
+    EXPECT_EQ(seenByOther, WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseMutex(second));  // one entry: the initial ownership
+    EXPECT_FALSE(ReleaseMutex(first));
+    std::thread([&] {
+        seenByOther = WaitForSingleObject(first, 0);
+        ReleaseMutex(first);
+    }).join();
+    EXPECT_EQ(seenByOther, WAIT_OBJECT_0);
+    CloseHandle(second);
+    CloseHandle(first);
+}
+
+TEST(HandleTest, CloseHandleRefusesWhatIsNoLiveHandle) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_TRUE(CloseHandle(event));
+    int notAHandle = 0;
+    for (HANDLE handle : {static_cast<HANDLE>(&notAHandle), static_cast<HANDLE>(nullptr)}) {
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+}
+
+// While one thread keeps making and dropping the last handle of a named object, another opens it
+// twice: both of its handles must reach the same object, never one that is going away.
+TEST(NamedObjectTest, ReopeningWhileTheLastHandleClosesNeverSplitsTheObject) {
+    const std::string name = UniqueName("churn");
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop) {
+            HANDLE handle = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+            if (handle != nullptr) CloseHandle(handle);
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < 1500 && failures == 0; ++i) {
+        HANDLE created = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+        HANDLE opened = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+        auto* first = created != nullptr ? static_cast<volatile int*>(MapViewOfFile(created, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+        auto* second = opened != nullptr ? static_cast<volatile int*>(MapViewOfFile(opened, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+        if (first == nullptr || second == nullptr) {
+            ++failures;
+        } else {
+            first[0] = i + 1;
+            if (second[0] != i + 1) ++failures;
+        }
+        if (first != nullptr) UnmapViewOfFile(const_cast<int*>(first));
+        if (second != nullptr) UnmapViewOfFile(const_cast<int*>(second));
+        if (opened != nullptr) CloseHandle(opened);
+        if (created != nullptr) CloseHandle(created);
+    }
+    stop = true;
+    churn.join();
+    EXPECT_EQ(failures, 0);
+}
+
+// Other processes: one that is ended while it holds a mutex, one that is ended while it waits.
+class KernelProcessTest : public testing::Test {
+protected:
+    KernelProcessTest() : m_ready(CreateEventA(nullptr, FALSE, FALSE, m_readyName.c_str())) {}
+    ~KernelProcessTest() override { CloseHandle(m_ready); }
+
+    ChildProcess Start(const char* mode, const std::string& object) {
+        return ChildProcess(SiblingProgram("pal_kernel_child"), {mode, object, m_readyName});
+    }
+    bool ChildReady() { return WaitForSingleObject(m_ready, 30000) == WAIT_OBJECT_0; }
+
+    std::string m_readyName = UniqueName("ready");
+    HANDLE m_ready;
+};
+
+TEST_F(KernelProcessTest, AProcessEndedHoldingTheMutexLeavesItAbandonedToTheNextWaiter) {
+    const std::string name = UniqueName("mutex");
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    ChildProcess child = Start("hold-mutex", name);
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(ChildReady());
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);  // the child holds it
+    child.Kill();
+    EXPECT_EQ(WaitForSingleObject(mutex, 30000), WAIT_ABANDONED);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    DWORD seenByOther = 0;
+    std::thread([&] {
+        seenByOther = WaitForSingleObject(mutex, 0);
+        ReleaseMutex(mutex);
+    }).join();
+    EXPECT_EQ(seenByOther, WAIT_OBJECT_0);  // an ordinary mutex again
+    CloseHandle(mutex);
+}
+
+TEST_F(KernelProcessTest, AProcessEndedWhileWaitingLeavesTheEventUsable) {
+    const std::string name = UniqueName("event");
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(event, nullptr);
+    ChildProcess child = Start("wait-event", name);
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(ChildReady());
+    Sleep(100);  // into its wait
+    child.Kill();
+    for (int round = 0; round < 3; ++round) {
+        DWORD seen = WAIT_FAILED;
+        std::thread waiter([&] { seen = WaitForSingleObject(event, 30000); });
+        Sleep(20);
+        EXPECT_TRUE(SetEvent(event));  // must neither block nor be spent on the dead waiter
+        waiter.join();
+        EXPECT_EQ(seen, WAIT_OBJECT_0) << "round " << round;
+    }
+    CloseHandle(event);
+}
+
+TEST_F(KernelProcessTest, AnObjectGoesWithItsLastHolderEvenWhenThatProcessIsEnded) {
+    const std::string name = UniqueName("area");
+    ChildProcess child = Start("make-area", name);
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(ChildReady());
+    HANDLE whileAlive = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    ASSERT_NE(whileAlive, nullptr);
+    EXPECT_TRUE(CloseHandle(whileAlive));
+    child.Kill();
+    SetLastError(0);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    HANDLE fresh = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    auto* bytes = static_cast<char*>(MapViewOfFile(fresh, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(bytes[0], 0);  // a new area, not the ended process's
+    UnmapViewOfFile(bytes);
+    CloseHandle(fresh);
 }
 
 TEST(ClockTest, CounterIsMonotonicAndFrequencyUsable) {

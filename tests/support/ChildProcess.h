@@ -8,6 +8,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 extern char** environ;
@@ -76,6 +77,15 @@ public:
         m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 #endif
         return m_exitCode;
+    }
+    // Ends the program at once, as a crash would (nothing of it runs any more), and waits for it.
+    int Kill() {
+#ifdef _WIN32
+        if (m_process != nullptr) TerminateProcess(m_process, 137);
+#else
+        if (m_pid > 0) kill(m_pid, SIGKILL);
+#endif
+        return Wait();
     }
 
 private:

@@ -1,10 +1,12 @@
 // Kernel objects: named shared memory, named mutexes whose owner may die, named events, waits,
 // handles, the high-resolution counter and the executable's path.
 //
-// Named objects live in POSIX shared memory: the object named N is the shared-memory object
-// "/zanthrop.<kind>.N" (kind: mapping, mutex, event; every "/" or "\" in N becomes "_"), so
-// names of different kinds never collide, as on Windows where they share one namespace but
-// the module never reuses a name across kinds. An object disappears with its last handle.
+// Named objects live in POSIX shared memory: the object named N is the file
+// "/dev/shm/zanthrop.<kind>.N" (kind: mapping, mutex, event; every "/" or "\" in N becomes "_"),
+// so names of different kinds never collide, as on Windows where they share one namespace but
+// the module never reuses a name across kinds. Each handle keeps the file open with a shared
+// flock on it; an object goes with its last handle, also when the processes holding it were
+// killed (the next one to find it removes it).
 #pragma once
 
 #include "pal/types.h"
@@ -46,7 +48,8 @@ extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL bInitialOw
 extern "C" HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 extern "C" BOOL ReleaseMutex(HANDLE hMutex);
 
-// Events, manual- or automatic-reset. An automatic-reset event releases one waiter and resets.
+// Events, manual- or automatic-reset. An automatic-reset event releases one waiter and resets. A
+// waiter that is killed leaves nothing behind that could hold up SetEvent.
 extern "C" HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 extern "C" HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 extern "C" BOOL SetEvent(HANDLE hEvent);
@@ -63,3 +66,10 @@ extern "C" BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 // length written without the NUL; a path that does not fit is cut to nSize characters (no NUL), nSize
 // is returned and ERROR_INSUFFICIENT_BUFFER set.
 extern "C" DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Shared libraries: LoadLibraryA loads (or finds) one by path, GetProcAddress finds an exported
+// function, FreeLibrary lets go of it.
+typedef void (*FARPROC)(void);
+extern "C" HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+extern "C" FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+extern "C" BOOL FreeLibrary(HMODULE hLibModule);

@@ -1,40 +1,51 @@
-// Events: a flag under a robust process-shared mutex, with a process-shared condition variable
-// on the monotonic clock.
-#include <pthread.h>
+// Events: one 32-bit word in shared memory, waited on with a futex. Nothing of a waiter stays
+// behind in the shared state, so a process that dies while it waits (a viewer ended with SIGKILL)
+// cannot stop the next SetEvent; a process-shared condition variable in glibc can: a signaller
+// waits there for every earlier waiter to leave, and a dead one never does.
+#include <linux/futex.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <new>
 
 #include "KernelObject.h"
 
 namespace {
 
 struct EventState {
-    pthread_mutex_t lock;  // guards signalled
-    pthread_cond_t changed;
-    int signalled;
-    int manualReset;
+    std::atomic<std::uint32_t> signalled;  // 1 while set; the futex word
+    std::atomic<std::uint32_t> manualReset;
 };
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "futex word");
+static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t), "futex word");
 
+// Run by the creator before the event becomes visible to anyone else.
+template <std::uint32_t manualReset, std::uint32_t initialState>
 void InitialiseEvent(void* memory) {
-    auto* state = static_cast<EventState*>(memory);
-    pthread_mutexattr_t mutexAttributes;
-    pthread_mutexattr_init(&mutexAttributes);
-    pthread_mutexattr_setpshared(&mutexAttributes, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&mutexAttributes, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&state->lock, &mutexAttributes);
-    pthread_mutexattr_destroy(&mutexAttributes);
-    pthread_condattr_t condAttributes;
-    pthread_condattr_init(&condAttributes);
-    pthread_condattr_setpshared(&condAttributes, PTHREAD_PROCESS_SHARED);
-    pthread_condattr_setclock(&condAttributes, CLOCK_MONOTONIC);
-    pthread_cond_init(&state->changed, &condAttributes);
-    pthread_condattr_destroy(&condAttributes);
+    auto* state = new (memory) EventState{};
+    state->manualReset.store(manualReset, std::memory_order_relaxed);
+    state->signalled.store(initialState, std::memory_order_relaxed);
 }
 
-// Locks the state; a holder that died leaves nothing half-done (each section is one assignment).
-void Lock(EventState* state) {
-    if (pthread_mutex_lock(&state->lock) == EOWNERDEAD) pthread_mutex_consistent(&state->lock);
+std::uint32_t* Word(std::atomic<std::uint32_t>& value) { return reinterpret_cast<std::uint32_t*>(&value); }
+
+// Shared (not process-private) futex operations: waiters and wakers may be in other processes.
+long FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, const timespec* relative) {
+    return syscall(SYS_futex, Word(word), FUTEX_WAIT, expected, relative, nullptr, 0);
+}
+void FutexWake(std::atomic<std::uint32_t>& word, int count) {
+    syscall(SYS_futex, Word(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
+}
+
+long long MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 class Event final : public pal::KernelObject {
@@ -42,55 +53,56 @@ public:
     pal::SharedRegion region;
     EventState* State() { return static_cast<EventState*>(region.Payload()); }
 
-    DWORD Wait(DWORD milliseconds) override {
-        EventState* state = State();
-        timespec deadline{};
-        if (milliseconds != INFINITE) {
-            clock_gettime(CLOCK_MONOTONIC, &deadline);
-            const long long nanoseconds = deadline.tv_nsec + static_cast<long long>(milliseconds % 1000) * 1000000LL;
-            deadline.tv_sec += static_cast<time_t>(milliseconds / 1000) + static_cast<time_t>(nanoseconds / 1000000000LL);
-            deadline.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
+    // Takes the signal (automatic reset) or sees it (manual reset).
+    bool TryTake(EventState* state) {
+        if (state->manualReset.load(std::memory_order_relaxed) != 0) {
+            return state->signalled.load(std::memory_order_acquire) != 0;
         }
-        Lock(state);
-        while (state->signalled == 0) {
-            const int result = milliseconds == INFINITE ? pthread_cond_wait(&state->changed, &state->lock)
-                                                        : pthread_cond_timedwait(&state->changed, &state->lock, &deadline);
-            if (result == EOWNERDEAD) {
-                pthread_mutex_consistent(&state->lock);
-            } else if (result == ETIMEDOUT) {
-                pthread_mutex_unlock(&state->lock);
-                return WAIT_TIMEOUT;
-            }
-        }
-        if (state->manualReset == 0) state->signalled = 0;
-        pthread_mutex_unlock(&state->lock);
-        return WAIT_OBJECT_0;
+        std::uint32_t expected = 1;
+        return state->signalled.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
     }
 
-    void Set(bool signalled) {
+    DWORD Wait(DWORD milliseconds) override {
         EventState* state = State();
-        Lock(state);
-        state->signalled = signalled ? 1 : 0;
-        if (signalled) pthread_cond_broadcast(&state->changed);
-        pthread_mutex_unlock(&state->lock);
+        const long long deadline =
+            milliseconds == INFINITE ? 0 : MonotonicNanoseconds() + static_cast<long long>(milliseconds) * 1000000LL;
+        for (;;) {
+            if (TryTake(state)) return WAIT_OBJECT_0;
+            timespec remaining{};
+            const timespec* timeout = nullptr;
+            if (milliseconds != INFINITE) {
+                const long long left = deadline - MonotonicNanoseconds();
+                if (left <= 0) return WAIT_TIMEOUT;
+                remaining.tv_sec = static_cast<time_t>(left / 1000000000LL);
+                remaining.tv_nsec = static_cast<long>(left % 1000000000LL);
+                timeout = &remaining;
+            }
+            // Returns at once if the word is no longer 0; woken, interrupted or timed out, look again.
+            FutexWait(state->signalled, 0, timeout);
+        }
     }
+
+    void Set() {
+        EventState* state = State();
+        state->signalled.store(1, std::memory_order_release);
+        // A manual-reset event releases every waiter; an automatic-reset one, one of them.
+        FutexWake(state->signalled, state->manualReset.load(std::memory_order_relaxed) != 0 ? INT_MAX : 1);
+    }
+
+    void Reset() { State()->signalled.store(0, std::memory_order_release); }
 };
 
 HANDLE Attach(const char* name, pal::SharedRegion::Mode mode, BOOL manualReset, BOOL initialState) {
+    void (*const initialisers[2][2])(void*) = {{InitialiseEvent<0, 0>, InitialiseEvent<0, 1>},
+                                                 {InitialiseEvent<1, 0>, InitialiseEvent<1, 1>}};
     auto* event = new Event();
     bool existed = false;
     DWORD error = ERROR_SUCCESS;
-    if (!event->region.Attach("event", name, sizeof(EventState), mode, InitialiseEvent, existed, error)) {
+    if (!event->region.Attach("event", name, sizeof(EventState), mode, initialisers[manualReset ? 1 : 0][initialState ? 1 : 0],
+                              existed, error)) {
         delete event;
         SetLastError(error);
         return nullptr;
-    }
-    if (!existed && mode == pal::SharedRegion::Mode::Create) {
-        EventState* state = event->State();
-        Lock(state);
-        state->manualReset = manualReset ? 1 : 0;
-        state->signalled = initialState ? 1 : 0;
-        pthread_mutex_unlock(&state->lock);
     }
     SetLastError(existed && mode == pal::SharedRegion::Mode::Create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return pal::RegisterHandle(event);
@@ -109,13 +121,13 @@ extern "C" HANDLE OpenEventA(DWORD, BOOL, LPCSTR lpName) {
 extern "C" BOOL SetEvent(HANDLE hEvent) {
     auto* event = pal::ObjectOf<Event>(hEvent);
     if (event == nullptr) return FALSE;
-    event->Set(true);
+    event->Set();
     return TRUE;
 }
 
 extern "C" BOOL ResetEvent(HANDLE hEvent) {
     auto* event = pal::ObjectOf<Event>(hEvent);
     if (event == nullptr) return FALSE;
-    event->Set(false);
+    event->Reset();
     return TRUE;
 }

@@ -1,12 +1,14 @@
 // The handle registry and the shared-memory regions behind named objects.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <atomic>
+#include <cerrno>
 #include <mutex>
-#include <thread>
+#include <new>
 #include <unordered_set>
 
 #include "KernelObject.h"
@@ -23,20 +25,42 @@ std::unordered_set<KernelObject*>& Registry() {  // guarded by RegistryLock()
     return *registry;
 }
 
-std::string ShmName(const char* kind, const char* name) {
-    std::string shm = std::string("/zanthrop.") + kind + ".";
-    for (const char* p = name; *p != 0; ++p) shm.push_back(*p == '/' || *p == '\\' ? '_' : *p);
-    return shm;
+const char kShmDirectory[] = "/dev/shm";  // where glibc keeps POSIX shared-memory objects
+
+// "/dev/shm/zanthrop.<kind>.<name>", every "/" or "\" of the name made "_".
+std::string ShmPath(const char* kind, const char* name) {
+    std::string path = std::string(kShmDirectory) + "/zanthrop." + kind + ".";
+    for (const char* p = name; *p != 0; ++p) path.push_back(*p == '/' || *p == '\\' ? '_' : *p);
+    return path;
 }
 
-// Waits briefly for another process to finish creating a region: creation is a few steps.
-template <class Condition>
-bool WaitBriefly(Condition done) {
-    for (int i = 0; i < 2000; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+DWORD ErrorOf(int error) {
+    switch (error) {
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENAMETOOLONG:
+            return ERROR_INVALID_PARAMETER;
+        case ENOMEM:
+        case ENOSPC:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_ACCESS_DENIED;
     }
-    return done();
+}
+
+// Whether the open file fd is still the one that path names (and not removed or replaced).
+bool StillNamed(int fd, const std::string& path) {
+    struct stat opened {}, named {};
+    return fstat(fd, &opened) == 0 && stat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+// Removes path if fd is the only open file with a lock on it: no handle anywhere holds the
+// object any more. Returns whether it did.
+bool RemoveIfUnheld(int fd, const std::string& path) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;  // someone else holds it
+    if (StillNamed(fd, path)) unlink(path.c_str());
+    return true;
 }
 
 }  // namespace
@@ -60,95 +84,114 @@ KernelObject* LookUpHandle(HANDLE handle) {
 bool SharedRegion::Attach(const char* kind, const char* name, std::size_t payloadSize, Mode mode,
                           void (*initialise)(void*), bool& alreadyExisted, DWORD& error) {
     alreadyExisted = false;
-    const std::size_t headerSize = sizeof(Header) < 64 ? 64 : sizeof(Header);
     if (name == nullptr || *name == 0) {
         if (mode == Mode::Open) {
             error = ERROR_INVALID_PARAMETER;
             return false;
         }
-        m_mappedSize = headerSize + payloadSize;
-        void* base = mmap(nullptr, m_mappedSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        void* base = mmap(nullptr, payloadSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (base == MAP_FAILED) {
             error = ERROR_NOT_ENOUGH_MEMORY;
             return false;
         }
-        m_header = new (base) Header{};
-        m_payload = static_cast<char*>(base) + headerSize;
+        m_payload = base;
         m_payloadSize = payloadSize;
         if (initialise != nullptr) initialise(m_payload);
-        m_header->handles = 1;
-        m_header->ready = 1;
         return true;
     }
 
-    m_shmName = ShmName(kind, name);
-    int fd = -1;
-    bool creator = false;
-    if (mode == Mode::Create) {
-        fd = shm_open(m_shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        creator = fd >= 0;
-        if (!creator && errno != EEXIST) {
-            error = ERROR_ACCESS_DENIED;
-            return false;
+    m_path = ShmPath(kind, name);
+    // Each step either settles the matter or found the name changing under it (an object being
+    // removed, or made by another process at the same moment): then it looks again.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        Step step = OpenExisting(error);
+        if (step == Step::Attached) alreadyExisted = true;
+        if (step == Step::Absent) {
+            if (mode == Mode::Open) return false;
+            step = CreateNew(payloadSize, initialise, error);
         }
+        if (step != Step::Retry) return step == Step::Attached;
     }
-    if (!creator) {
-        fd = shm_open(m_shmName.c_str(), O_RDWR, 0);
-        if (fd < 0) {
-            error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
-            return false;
-        }
-        alreadyExisted = true;
-        struct stat info {};
-        // The creator sizes the object right after creating it.
-        if (!WaitBriefly([&] { return fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= headerSize; })) {
-            close(fd);
-            error = ERROR_FILE_NOT_FOUND;
-            return false;
-        }
-        m_mappedSize = static_cast<std::size_t>(info.st_size);
-    } else {
-        m_mappedSize = headerSize + payloadSize;
-        if (ftruncate(fd, static_cast<off_t>(m_mappedSize)) != 0) {
-            close(fd);
-            shm_unlink(m_shmName.c_str());
-            error = ERROR_NOT_ENOUGH_MEMORY;
-            return false;
-        }
+    error = ERROR_ACCESS_DENIED;
+    return false;
+}
+
+SharedRegion::Step SharedRegion::OpenExisting(DWORD& error) {
+    const int fd = open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        const int openError = errno;
+        error = ErrorOf(openError);
+        return openError == ENOENT ? Step::Absent : Step::Failed;
     }
-    void* base = mmap(nullptr, m_mappedSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
+    // Left behind by processes that all ended without closing it: it no longer exists.
+    if (RemoveIfUnheld(fd, m_path)) {
+        close(fd);
+        return Step::Retry;
+    }
+    if (flock(fd, LOCK_SH) != 0 || !StillNamed(fd, m_path)) {
+        close(fd);  // its last holder removed it while we were getting here
+        return Step::Retry;
+    }
+    struct stat info {};
+    void* base = MAP_FAILED;
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        base = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
     if (base == MAP_FAILED) {
-        if (creator) shm_unlink(m_shmName.c_str());
+        close(fd);
         error = ERROR_NOT_ENOUGH_MEMORY;
-        return false;
+        return Step::Failed;
     }
-    m_header = static_cast<Header*>(base);
-    m_payload = static_cast<char*>(base) + headerSize;
-    if (creator) {
-        m_header->payloadSize = payloadSize;
-        if (initialise != nullptr) initialise(m_payload);
-        m_header->handles.fetch_add(1);
-        m_header->ready.store(1, std::memory_order_release);
-    } else {
-        if (!WaitBriefly([&] { return m_header->ready.load(std::memory_order_acquire) == 1; })) {
-            munmap(base, m_mappedSize);
-            m_header = nullptr;
-            error = ERROR_FILE_NOT_FOUND;
-            return false;
-        }
-        m_header->handles.fetch_add(1);
+    m_fd = fd;
+    m_payload = base;
+    m_payloadSize = static_cast<std::size_t>(info.st_size);
+    return Step::Attached;
+}
+
+// Builds the object complete under a private name, locked, and only then links it under its own
+// name: no process ever sees it half-made, and of two creators at once exactly one succeeds.
+SharedRegion::Step SharedRegion::CreateNew(std::size_t payloadSize, void (*initialise)(void*), DWORD& error) {
+    static std::atomic<unsigned> sequence{0};
+    const std::string privatePath = std::string(kShmDirectory) + "/zanthrop.new." + std::to_string(getpid()) + "." +
+                                    std::to_string(sequence.fetch_add(1));
+    const int fd = open(privatePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = ErrorOf(errno);
+        return Step::Failed;
     }
-    m_payloadSize = static_cast<std::size_t>(m_header->payloadSize);
-    return true;
+    void* base = MAP_FAILED;
+    if (payloadSize > 0 && ftruncate(fd, static_cast<off_t>(payloadSize)) == 0 && flock(fd, LOCK_SH) == 0) {
+        base = mmap(nullptr, payloadSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
+    if (base == MAP_FAILED) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        unlink(privatePath.c_str());
+        close(fd);
+        return Step::Failed;
+    }
+    if (initialise != nullptr) initialise(base);
+    const bool linked = link(privatePath.c_str(), m_path.c_str()) == 0;
+    const int linkError = errno;
+    unlink(privatePath.c_str());
+    if (!linked) {
+        munmap(base, payloadSize);
+        close(fd);
+        if (linkError == EEXIST) return Step::Retry;  // another process made it first: open that one
+        error = ErrorOf(linkError);
+        return Step::Failed;
+    }
+    m_fd = fd;
+    m_payload = base;
+    m_payloadSize = payloadSize;
+    return Step::Attached;
 }
 
 SharedRegion::~SharedRegion() {
-    if (m_header == nullptr) return;
-    const bool last = m_header->handles.fetch_sub(1) == 1;
-    munmap(m_header, m_mappedSize);
-    if (last && !m_shmName.empty()) {
-        shm_unlink(m_shmName.c_str());  // the object goes with its last handle
+    if (m_payload == nullptr) return;
+    munmap(m_payload, m_payloadSize);
+    if (m_fd >= 0) {
+        RemoveIfUnheld(m_fd, m_path);  // the object goes with its last handle
+        close(m_fd);
     }
 }
 

@@ -33,8 +33,11 @@ T* ObjectOf(HANDLE handle) {
     return dynamic_cast<T*>(LookUpHandle(handle));
 }
 
-// A region of shared memory: a small header counting the handles on it, then the payload.
-// Named regions are POSIX shared-memory objects; unnamed ones are anonymous shared memory.
+// A region of shared memory. A named region is a file in /dev/shm (POSIX shared memory), kept
+// open for the region's life with a shared flock on it: the lock marks a live handle in some
+// process and goes with the process however it ends. An object nobody holds a lock on is gone
+// (whoever finds one removes it), so a process that was killed leaves no object behind, as on
+// Windows. Unnamed regions are anonymous shared memory.
 class SharedRegion {
 public:
     enum class Mode { Create, Open };
@@ -45,7 +48,7 @@ public:
     SharedRegion& operator=(const SharedRegion&) = delete;
 
     // Creates (or, if it exists, opens: alreadyExisted is then set) or only opens the region of
-    // kind and name. initialise runs once, by the creator, before anyone else can use the payload.
+    // kind and name. initialise runs once, by the creator, before anyone else can see the region.
     // On failure returns false with the Win32 error in error.
     bool Attach(const char* kind, const char* name, std::size_t payloadSize, Mode mode, void (*initialise)(void*),
                 bool& alreadyExisted, DWORD& error);
@@ -54,18 +57,14 @@ public:
     std::size_t PayloadSize() const { return m_payloadSize; }
 
 private:
-    struct Header {
-        std::atomic<int> ready;    // set once the creator has initialised the payload
-        std::atomic<int> handles;  // handles on the region in all processes
-        std::uint64_t payloadSize;
-        std::uint64_t reserved;
-    };
+    enum class Step { Attached, Absent, Failed, Retry };
+    Step OpenExisting(DWORD& error);
+    Step CreateNew(std::size_t payloadSize, void (*initialise)(void*), DWORD& error);
 
-    Header* m_header = nullptr;
     void* m_payload = nullptr;
     std::size_t m_payloadSize = 0;
-    std::size_t m_mappedSize = 0;
-    std::string m_shmName;  // empty for unnamed regions
+    int m_fd = -1;       // named regions: the open file, with our shared lock on it
+    std::string m_path;  // named regions: the file's path
 };
 
 }  // namespace pal
