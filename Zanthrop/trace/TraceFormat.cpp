@@ -139,8 +139,8 @@ void(TraceFrame)(const char* code, const BYTE* data, LONG length, LONG isRequest
     line += (isRequest & 0xFF) != 0 ? "REQUEST\n" : "RESPONSE\n";
     TracePost(line);
     if (data == nullptr) return;
-    for (LONG offset = 0; offset < length; offset += 16) {
-        const LONG count = length - offset < 16 ? length - offset : 16;
+    for (LONGLONG offset = 0; offset < length; offset += 16) {  // 64-bit: no overflow near LONG's end
+        const LONG count = length - offset < 16 ? static_cast<LONG>(length - offset) : 16;
         char piece[16];
         line.clear();
         TraceLinePrefix(line);  // built afresh per line: the clock may move within a dump

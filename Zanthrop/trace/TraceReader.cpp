@@ -16,9 +16,12 @@ TraceReader::~TraceReader() {
 
 bool TraceReader::Create(const TraceNames& names) {
     m_mutex = CreateMutexA(nullptr, FALSE, names.mutex);
+    if (m_mutex == nullptr) return false;
     m_event = CreateEventA(nullptr, FALSE, FALSE, names.event);
+    if (m_event == nullptr) return false;
     m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TraceOutputArea), names.area);
-    if (m_mutex == nullptr || m_event == nullptr || m_mapping == nullptr) return false;
+    if (m_mapping == nullptr) return false;
+    m_areaExisted = GetLastError() == ERROR_ALREADY_EXISTS;
     m_area = static_cast<TraceOutputArea*>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     return m_area != nullptr;
 }

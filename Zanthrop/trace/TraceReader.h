@@ -17,6 +17,9 @@ public:
 
     // Creates (or opens) the three objects; false with GetLastError() on failure.
     bool Create(const TraceNames& names);
+    // Whether Create found the area made already (by another viewer, or left attached to by
+    // writers of an earlier one).
+    bool AreaExisted() const { return m_areaExisted; }
 
     void SetChannels(const std::string& channels);  // cut to the field's 34 characters
     void SetOutput(bool on);
@@ -45,4 +48,5 @@ private:
     HANDLE m_mutex = nullptr;
     HANDLE m_event = nullptr;
     TraceOutputArea* m_area = nullptr;
+    bool m_areaExisted = false;
 };

@@ -62,12 +62,13 @@ void GiveMutex() { ReleaseMutex(state.mutex); }
 char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Guarded by the trace lock: the executable's path, read for each prefix.
+// Guarded by the trace lock: the executable's path (at most 259 characters and the NUL), read
+// for each prefix.
 char pathBuffer[MAX_PATH];
 
 void AppendProcessName(std::string& line) {
-    const DWORD length = GetModuleFileNameA(nullptr, pathBuffer, MAX_PATH - 1);
-    if (length == 0 || length >= MAX_PATH - 1) return;  // unknown or cut: leave the field empty
+    const DWORD length = GetModuleFileNameA(nullptr, pathBuffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;  // unknown or cut: leave the field empty
     line += trace_detail::ProcessNameFromPath(std::string(pathBuffer, length));
 }
 

@@ -78,6 +78,12 @@ public:
 #endif
         return m_exitCode;
     }
+#ifndef _WIN32
+    // Sends SIGINT, as Ctrl-C in its terminal would.
+    void Interrupt() {
+        if (m_pid > 0) kill(m_pid, SIGINT);
+    }
+#endif
     // Ends the program at once, as a crash would (nothing of it runs any more), and waits for it.
     int Kill() {
 #ifdef _WIN32

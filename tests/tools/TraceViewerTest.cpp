@@ -1,9 +1,12 @@
-// The trace viewer shows a writer process's lines, filtered, and stops on its own.
+// The trace viewer shows the lines of writer processes, filtered, stops on its own or on Ctrl-C,
+// and refuses options it cannot use.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 
@@ -16,38 +19,98 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-TEST(TraceViewerTest, ShowsAWritersLinesAndStopsAfterTheCount) {
-    const std::string suffix = std::to_string(GetCurrentThreadId());
-    const std::string area = "ZanthropViewerTest_Area_" + suffix, mutex = "ZanthropViewerTest_Mutex_" + suffix,
-                      event = "ZanthropViewerTest_Event_" + suffix;
-    const std::string output = "viewer_test_" + suffix + ".txt";
+// Object names for one test's viewer.
+struct ViewerNames {
+    ViewerNames() {
+        const std::string suffix = std::to_string(GetCurrentThreadId()) + "_" +
+                                   testing::UnitTest::GetInstance()->current_test_info()->name();
+        area = "ZanthropViewerTest_Area_" + suffix;
+        mutex = "ZanthropViewerTest_Mutex_" + suffix;
+        event = "ZanthropViewerTest_Event_" + suffix;
+    }
+    std::string Option() const { return area + "," + mutex + "," + event; }
+    std::string area, mutex, event;
+};
+
+// The viewer's area, seen from outside: opened once the viewer has made it and switched output on.
+class ViewedArea {
+public:
+    explicit ViewedArea(const std::string& name) {
+        for (int i = 0; i < 500 && m_mapping == nullptr; ++i) {
+            m_mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+            if (m_mapping == nullptr) Sleep(20);
+        }
+        if (m_mapping != nullptr) m_header = static_cast<volatile char*>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        for (int i = 0; i < 500 && m_header != nullptr && m_header[0] == 0; ++i) Sleep(20);
+    }
+    ~ViewedArea() {
+        if (m_header != nullptr) UnmapViewOfFile(const_cast<char*>(m_header));
+        if (m_mapping != nullptr) CloseHandle(m_mapping);
+    }
+    bool OutputOn() const { return m_header != nullptr && m_header[0] != 0; }
+
+private:
+    HANDLE m_mapping = nullptr;
+    volatile char* m_header = nullptr;
+};
+
+TEST(TraceViewerTest, ShowsTheLinesOfSeveralWritersFilteredAndStopsAfterTheCount) {
+    const ViewerNames names;
+    const std::string area = names.area, mutex = names.mutex, event = names.event;
+    const std::string output = "viewer_test_" + std::to_string(GetCurrentThreadId()) + ".txt";
     std::remove(output.c_str());
 
-    ChildProcess viewer(SiblingProgram("zanthrop-trace"),
-                        {"--names", area + "," + mutex + "," + event, "--channels", "QO", "--filter", "keep",
-                         "--output", output, "--count", "2", "--seconds", "60"});
+    ChildProcess viewer(SiblingProgram("zanthrop-trace"), {"--names", names.Option(), "--channels", "QO", "--filter",
+                                                           "keep", "--output", output, "--count", "4", "--seconds", "60"});
     ASSERT_TRUE(viewer.Started());
-    // The viewer creates the area; wait for it before the writer starts (writers only open it).
-    HANDLE mapping = nullptr;
-    for (int i = 0; i < 500 && mapping == nullptr; ++i) {
-        mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, area.c_str());
-        if (mapping == nullptr) Sleep(20);
-    }
-    ASSERT_NE(mapping, nullptr);
-    // ...and for output to be on, which the viewer sets right after.
-    auto* header = static_cast<volatile char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    ASSERT_NE(header, nullptr);
-    for (int i = 0; i < 500 && header[0] == 0; ++i) Sleep(20);
-    EXPECT_NE(header[0], 0);
-    UnmapViewOfFile(const_cast<char*>(header));
-    CloseHandle(mapping);
+    // The viewer creates the area; wait for it and for output to be on before the writers start
+    // (writers only open the area, once, when they start).
+    EXPECT_TRUE(ViewedArea(area).OutputOn());
 
-    ChildProcess writer(SiblingProgram("trace_writer"), {area, mutex, event, "write", "keep", "2"});
-    ASSERT_TRUE(writer.Started());
-    EXPECT_EQ(writer.Wait(), 0);
+    // Three writer processes at once; the filter lets two of them through.
+    ChildProcess first(SiblingProgram("trace_writer"), {area, mutex, event, "write", "keepA", "2"});
+    ChildProcess second(SiblingProgram("trace_writer"), {area, mutex, event, "write", "drop", "3"});
+    ChildProcess third(SiblingProgram("trace_writer"), {area, mutex, event, "write", "keepB", "2"});
+    ASSERT_TRUE(first.Started() && second.Started() && third.Started());
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_EQ(third.Wait(), 0);
     EXPECT_EQ(viewer.Wait(), 0);
-    EXPECT_EQ(ReadFile(output), "keep 0\nkeep 1\n");
+    // Each writer's lines in its own order; the writers' lines interleave as they came.
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFile(output));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    std::vector<std::string> fromA, fromB;
+    for (const std::string& line : lines) (line.rfind("keepA", 0) == 0 ? fromA : fromB).push_back(line);
+    EXPECT_EQ(fromA, (std::vector<std::string>{"keepA 0", "keepA 1"}));
+    EXPECT_EQ(fromB, (std::vector<std::string>{"keepB 0", "keepB 1"}));
     std::remove(output.c_str());
 }
+
+TEST(TraceViewerTest, RefusesOptionsItCannotUse) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--count", "0"},   {"--count", "ten"},         {"--seconds", "-1"},
+        {"--unknown", "1"}, {"--channels", std::string(35, 'A')}, {"--names", "only,two"},
+        {"--output"},
+    };
+    for (const std::vector<std::string>& arguments : cases) {
+        ChildProcess viewer(SiblingProgram("zanthrop-trace"), arguments);
+        ASSERT_TRUE(viewer.Started());
+        EXPECT_EQ(viewer.Wait(), 2) << arguments[0] << " " << (arguments.size() > 1 ? arguments[1] : "");
+    }
+}
+
+#ifndef _WIN32
+TEST(TraceViewerTest, CtrlCSwitchesOutputOffBeforeTheViewerLeaves) {
+    const ViewerNames names;
+    ChildProcess viewer(SiblingProgram("zanthrop-trace"), {"--names", names.Option(), "--seconds", "60"});
+    ASSERT_TRUE(viewer.Started());
+    const ViewedArea area(names.area);  // held open here, so it outlives the viewer
+    ASSERT_TRUE(area.OutputOn());
+    viewer.Interrupt();
+    EXPECT_EQ(viewer.Wait(), 0);
+    EXPECT_FALSE(area.OutputOn());  // writers still attached store nothing and never wait
+}
+#endif
 
 }  // namespace

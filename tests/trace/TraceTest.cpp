@@ -90,6 +90,67 @@ TEST_F(TraceTest, ChannelWrappersStoreTheirLines) {
     EXPECT_EQ(Lines(), (std::vector<std::string>{"ERROR: x=5\n", "CProtocolConverter::Send()\n"}));
 }
 
+// Every entry point of the trace interface, with the letters its channel needs and what it stores
+// for the message "m\n" when they are all in the set (and nothing when one is missing).
+struct WrapperCase {
+    const char* name;
+    void (*write)(const char* format, ...);
+    const char* letters;
+    std::vector<std::string> lines;
+};
+
+TEST_F(TraceTest, EachChannelWrapperNeedsExactlyItsLetters) {
+    const std::vector<std::string> plain{"m\n"};
+    const WrapperCase cases[] = {
+        {"TraceAlways", TraceAlways, "", plain}, {"TraceSO", TraceSO, "SO", plain}, {"TraceMO", TraceMO, "MO", plain},
+        {"TraceAO", TraceAO, "AO", plain},       {"TraceXO", TraceXO, "XO", plain}, {"TraceRO", TraceRO, "RO", plain},
+        {"TraceWO", TraceWO, "WO", plain},       {"TraceLO", TraceLO, "LO", plain}, {"TraceTO", TraceTO, "TO", plain},
+        {"TraceYO", TraceYO, "YO", plain},       {"TraceYD", TraceYD, "YD", plain}, {"TraceCO", TraceCO, "CO", plain},
+        {"TraceZO", TraceZO, "ZO", plain},       {"TraceUO", TraceUO, "UO", plain}, {"TraceGO", TraceGO, "GO", plain},
+        {"TraceHO", TraceHO, "HO", plain},       {"TraceJO", TraceJO, "JO", plain}, {"TraceQO", TraceQO, "QO", plain},
+        {"TraceF", TraceF, "F", {"\n", "m\n"}},  {"TraceP", TraceP, "P", plain},    {"TraceK", TraceK, "K", plain},
+        {"TraceE", TraceE, "E", {"ERROR: m\n"}}, {"TraceDollar", TraceDollar, "$", plain},
+    };
+    for (const WrapperCase& c : cases) {
+        const std::string letters = c.letters;
+        for (size_t missing = 0; missing < letters.size(); ++missing) {
+            std::string set = letters;
+            set.erase(missing, 1);
+            m_reader.SetChannels(set);
+            c.write("m\n");
+            EXPECT_TRUE(Lines().empty()) << c.name << " with set \"" << set << "\"";
+        }
+        m_reader.SetChannels(letters);
+        c.write("m\n");
+        EXPECT_EQ(Lines(), c.lines) << c.name;
+    }
+}
+
+struct DumpCase {
+    const char* name;
+    void (*dump)(const BYTE* data, LONG length, LONG isRequest);
+    const char* letters;
+};
+
+TEST_F(TraceTest, EachDumpWrapperNeedsExactlyItsLetters) {
+    const DumpCase cases[] = {
+        {"DumpRD", DumpRD, "RD"}, {"DumpXD", DumpXD, "XD"}, {"DumpZD", DumpZD, "ZD"},
+        {"DumpCD", DumpCD, "CD"}, {"DumpQD", DumpQD, "QD"},
+    };
+    const BYTE byte = 'z';
+    for (const DumpCase& c : cases) {
+        for (const std::string& set : {std::string(1, c.letters[0]), std::string(1, c.letters[1])}) {
+            m_reader.SetChannels(set);
+            c.dump(&byte, 1, 0);
+            EXPECT_TRUE(Lines().empty()) << c.name << " with set \"" << set << "\"";
+        }
+        m_reader.SetChannels(c.letters);
+        c.dump(&byte, 1, 0);
+        EXPECT_EQ(Lines(), (std::vector<std::string>{"RESPONSE\n", "0000: 7a " + std::string(15 * 3, ' ') + "  : z\n"}))
+            << c.name;
+    }
+}
+
 TEST_F(TraceTest, TraceFWritesAnEmptyLineFirst) {
     TraceF("Open\n");
     EXPECT_EQ(Lines(), (std::vector<std::string>{"\n", "Open\n"}));

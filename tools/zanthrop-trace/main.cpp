@@ -45,6 +45,18 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 void OnSignal(int) { stopRequested = true; }
 #endif
 
+// Whole text is a number of the kind asked for, above zero.
+bool ParsePositive(const std::string& text, long long& value) {
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return !text.empty() && *end == 0 && value > 0;
+}
+bool ParsePositive(const std::string& text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == 0 && value > 0;
+}
+
 struct Options {
     std::string channels = "ABCDEFGHIJKLMNOPQRSTUVWXYZ@$";
     std::string output;
@@ -67,9 +79,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (option == "--filter") {
             options.filter = value;
         } else if (option == "--count") {
-            options.count = std::atoll(value.c_str());
+            if (!ParsePositive(value, options.count)) return false;
         } else if (option == "--seconds") {
-            options.seconds = std::atof(value.c_str());
+            if (!ParsePositive(value, options.seconds)) return false;
         } else if (option == "--names") {
             const size_t first = value.find(','), second = value.find(',', first + 1);
             if (first == std::string::npos || second == std::string::npos) return false;
@@ -96,6 +108,8 @@ int main(int argc, char** argv) {
 #else
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
+    std::signal(SIGPIPE, SIG_IGN);  // a reader of our output that went away ends us below, in order
 #endif
 
     FILE* file = nullptr;
@@ -108,6 +122,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zanthrop-trace: cannot create the trace area (error %lu)\n",
                      static_cast<unsigned long>(GetLastError()));
         return 1;
+    }
+    if (reader.AreaExisted()) {
+        std::fputs("zanthrop-trace: the trace area exists already (another viewer, or processes still attached to an "
+                   "earlier one): lines go to whichever viewer takes them first\n",
+                   stderr);
     }
     reader.SetChannels(options.channels);
     reader.SetOutput(true);
@@ -135,7 +154,7 @@ int main(int argc, char** argv) {
                 break;
             }
         }
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) done = true;  // nobody reads our output any more
         if (options.seconds >= 0 && elapsed() >= options.seconds) done = true;
     }
     reader.SetOutput(false);  // before letting go, so no writer waits for us
