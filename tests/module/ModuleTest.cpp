@@ -12,6 +12,9 @@ namespace {
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
 using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
+// An exported function's address, to be cast to its real type.
+void* Export(HMODULE module, const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
+
 class ModuleTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -25,8 +28,8 @@ protected:
         m_module = LoadLibraryA((dir + "libZanthrop.so").c_str());
 #endif
         ASSERT_NE(m_module, nullptr);
-        m_getClassObject = reinterpret_cast<GetClassObjectFunction>(GetProcAddress(m_module, "DllGetClassObject"));
-        m_canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(GetProcAddress(m_module, "DllCanUnloadNow"));
+        m_getClassObject = reinterpret_cast<GetClassObjectFunction>(Export(m_module, "DllGetClassObject"));
+        m_canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(Export(m_module, "DllCanUnloadNow"));
         ASSERT_NE(m_getClassObject, nullptr);
         ASSERT_NE(m_canUnloadNow, nullptr);
     }
