@@ -5,6 +5,10 @@
 // processes wait for each other (busy timeout) and lose nothing.
 // Results are Win32 error codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
 // ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, ERROR_KEY_DELETED, ...), as Windows returns them.
+// A handle carries the access it was opened with: reading values needs KEY_QUERY_VALUE, writing
+// and deleting them KEY_SET_VALUE, enumerating sub-keys KEY_ENUMERATE_SUB_KEYS. Sub-key paths are
+// relative (a leading backslash gives ERROR_BAD_PATHNAME); value names have at most 16383
+// characters.
 #pragma once
 
 #include <cstdarg>
@@ -43,9 +47,12 @@ typedef struct _FILETIME {
 #define REG_CREATED_NEW_KEY 1u
 #define REG_OPENED_EXISTING_KEY 2u
 
-#define ERROR_KEY_DELETED 1018L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_NOACCESS 998L
+#define ERROR_KEY_DELETED 1018L
 
+// A root opened with an empty path gives the root's own handle.
 extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 extern "C" LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                                 REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
@@ -67,9 +74,11 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWO
                               LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 // Deletes a key without sub-keys (ERROR_ACCESS_DENIED for one with sub-keys, as Windows does).
+// An empty path deletes hKey itself.
 extern "C" LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 extern "C" LONG RegCloseKey(HKEY hKey);
-// Deletes a key and everything below it, in one transaction.
+// Deletes a key and everything below it, in one transaction. An empty path removes everything
+// below hKey and keeps hKey; a root is never removed or emptied (ERROR_ACCESS_DENIED).
 extern "C" DWORD SHDeleteKeyA(HKEY hKey, LPCSTR pszSubKey);
 
 // Message texts of system error codes (the registry's among them), as Windows gives them.

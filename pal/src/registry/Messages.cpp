@@ -18,11 +18,18 @@ const Message kMessages[] = {
     {5, "Access denied.\r\n"},
     {6, "Invalid handle.\r\n"},
     {8, "Not enough memory.\r\n"},
+    {14, "Out of memory.\r\n"},
     {87, "Invalid parameter.\r\n"},
     {122, "Insufficient buffer.\r\n"},
+    {161, "Path is invalid.\r\n"},
     {234, "More data available.\r\n"},
     {259, "No more data available.\r\n"},
+    {998, "No access to memory location.\r\n"},
+    {1009, "Registry corrupt.\r\n"},
     {1010, "Invalid key.\r\n"},
+    {1011, "Can't open registry key.\r\n"},
+    {1012, "Can't read registry key.\r\n"},
+    {1013, "Can't write registry key.\r\n"},
     {1015, "Registry is corrupt.\r\n"},
     {1018, "Key deleted.\r\n"},
 };
@@ -37,6 +44,8 @@ extern "C" DWORD FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    // An allocated buffer is null whenever there is no text.
+    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) *reinterpret_cast<LPSTR*>(lpBuffer) = nullptr;
     const char* text = nullptr;
     for (const Message& message : kMessages) {
         if (message.code == dwMessageId) text = message.text;

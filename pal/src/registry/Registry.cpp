@@ -1,11 +1,15 @@
 // The registry on SQLite. Keys are rows (id, parent, name, folded name, class); values are rows
-// (key, name, folded name, type, data). The three roots are keys 1-3. A process uses one
-// connection, guarded by databaseLock; every change runs in one IMMEDIATE transaction, and a
-// busy timeout makes concurrent writers from other processes wait instead of failing.
+// (key, name, folded name, type, data). The three roots are keys 1-3. Key ids are never reused,
+// so a handle to a deleted key stays a handle to a deleted key.
+// A process uses one connection, guarded by databaseLock. Every change runs in one IMMEDIATE
+// transaction that also checks the key it works on, so a key deleted by another process at the
+// same moment never receives a value or a sub-key; a busy timeout makes writers from other
+// processes wait for each other instead of failing.
 #include <windows.h>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +22,10 @@ namespace {
 
 using KeyId = sqlite3_int64;
 
+constexpr KeyId kClassesRoot = 1;
+constexpr KeyId kLastRoot = 3;
+constexpr size_t kMaxValueName = 16383;  // characters, as Windows allows
+
 struct OpenKey {
     KeyId id;
     REGSAM access;
@@ -26,8 +34,13 @@ struct OpenKey {
 std::mutex databaseLock;  // guards everything below
 sqlite3* database = nullptr;
 std::string databasePath;
+pid_t databaseOwner = 0;
+// Connections inherited through fork(): the parent still uses them, so a child must neither use
+// nor close them; they are kept here only so that they stay reachable.
+std::vector<sqlite3*> inheritedDatabases;
 std::unordered_set<OpenKey*> openKeys;
 
+// Case folding as Windows does it for names; the order of folded names is the enumeration order.
 std::string Fold(const std::string& name) {
     std::string folded = name;
     for (char& c : folded) {
@@ -56,9 +69,14 @@ void MakeParentDirectories(const std::string& path) {
 
 bool Execute(const char* sql) { return sqlite3_exec(database, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-// The connection for the current database file (reopened when $ZANTHROP_REGISTRY changes).
+// The connection for the current database file: reopened when $ZANTHROP_REGISTRY changes (tests
+// give each case a file of its own) and in a child process after fork().
 sqlite3* Database() {
     const std::string path = CurrentPath();
+    if (database != nullptr && databaseOwner != getpid()) {
+        inheritedDatabases.push_back(database);
+        database = nullptr;
+    }
     if (database != nullptr && path == databasePath) return database;
     if (database != nullptr) sqlite3_close(database);
     database = nullptr;
@@ -71,9 +89,9 @@ sqlite3* Database() {
     sqlite3_busy_timeout(database, 30000);
     Execute("PRAGMA journal_mode=WAL");
     const bool ready = Execute("BEGIN IMMEDIATE") &&
-                       Execute("CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, "
-                               "name TEXT NOT NULL, folded TEXT NOT NULL, class TEXT NOT NULL DEFAULT '', "
-                               "UNIQUE(parent, folded))") &&
+                       Execute("CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                               "parent INTEGER NOT NULL, name TEXT NOT NULL, folded TEXT NOT NULL, "
+                               "class TEXT NOT NULL DEFAULT '', UNIQUE(parent, folded))") &&
                        Execute("CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL, "
                                "folded TEXT NOT NULL, type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, folded))") &&
                        Execute("INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES "
@@ -88,6 +106,7 @@ sqlite3* Database() {
         return nullptr;
     }
     databasePath = path;
+    databaseOwner = getpid();
     return database;
 }
 
@@ -96,6 +115,8 @@ class Statement {
 public:
     explicit Statement(const char* sql) { sqlite3_prepare_v2(database, sql, -1, &m_statement, nullptr); }
     ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
     Statement& Bind(int index, KeyId value) {
         sqlite3_bind_int64(m_statement, index, value);
         return *this;
@@ -124,30 +145,38 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
-// A transaction that rolls back unless committed.
+// A write transaction that rolls back unless committed.
 class Transaction {
 public:
     Transaction() { m_open = Execute("BEGIN IMMEDIATE"); }
     ~Transaction() {
         if (m_open) Execute("ROLLBACK");
     }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
     bool Began() const { return m_open; }
-    bool Commit() {
+    LONG Commit() {
         m_open = false;
-        return Execute("COMMIT");
+        return Execute("COMMIT") ? ERROR_SUCCESS : ERROR_BADDB;
     }
 
 private:
     bool m_open = false;
 };
 
+bool IsRoot(HKEY handle) {
+    const auto value = reinterpret_cast<ULONG_PTR>(handle);
+    return value >= reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) && value <= reinterpret_cast<ULONG_PTR>(HKEY_LOCAL_MACHINE);
+}
+
 bool KeyExists(KeyId id) { return Statement("SELECT 1 FROM keys WHERE id = ?").Bind(1, id).Row(); }
 
 // The key an HKEY stands for, with its access; ERROR_INVALID_HANDLE or ERROR_KEY_DELETED.
 LONG Lookup(HKEY handle, OpenKey& key) {
-    const auto value = reinterpret_cast<ULONG_PTR>(handle);
-    if (value >= 0x80000000u && value <= 0x80000002u) {
-        key = OpenKey{static_cast<KeyId>(value - 0x80000000u + 1), KEY_ALL_ACCESS};
+    if (IsRoot(handle)) {
+        key = OpenKey{static_cast<KeyId>(reinterpret_cast<ULONG_PTR>(handle) - reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT)) +
+                          kClassesRoot,
+                      KEY_ALL_ACCESS};
         return ERROR_SUCCESS;
     }
     auto* open = reinterpret_cast<OpenKey*>(handle);
@@ -156,10 +185,13 @@ LONG Lookup(HKEY handle, OpenKey& key) {
     return KeyExists(key.id) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
-std::vector<std::string> SplitPath(const char* path) {
-    std::vector<std::string> parts;
+// A sub-key path is relative: a leading backslash is refused, as Windows does (which lets
+// HKEY_CLASSES_ROOT paths begin with one when a key is opened). Empty parts between or after
+// backslashes are skipped.
+LONG SplitPath(const char* path, std::vector<std::string>& parts) {
+    if (path != nullptr && *path == '\\') return ERROR_BAD_PATHNAME;
     std::string part;
-    for (const char* p = path != nullptr ? path : ""; ; ++p) {
+    for (const char* p = path != nullptr ? path : "";; ++p) {
         if (*p == '\\' || *p == 0) {
             if (!part.empty()) parts.push_back(part);
             part.clear();
@@ -168,7 +200,7 @@ std::vector<std::string> SplitPath(const char* path) {
             part.push_back(*p);
         }
     }
-    return parts;
+    return ERROR_SUCCESS;
 }
 
 KeyId Child(KeyId parent, const std::string& name) {
@@ -177,13 +209,16 @@ KeyId Child(KeyId parent, const std::string& name) {
     return find.Row() ? find.Int(0) : -1;
 }
 
-KeyId Resolve(KeyId from, const char* path) {
-    KeyId id = from;
-    for (const std::string& part : SplitPath(path)) {
+// The key below from that path names: ERROR_FILE_NOT_FOUND when one of its keys is missing.
+LONG Resolve(KeyId from, const char* path, KeyId& id) {
+    std::vector<std::string> parts;
+    if (LONG error = SplitPath(path, parts)) return error;
+    id = from;
+    for (const std::string& part : parts) {
         id = Child(id, part);
-        if (id < 0) return -1;
+        if (id < 0) return ERROR_FILE_NOT_FOUND;
     }
-    return id;
+    return ERROR_SUCCESS;
 }
 
 HKEY NewHandle(KeyId id, REGSAM access) {
@@ -193,7 +228,7 @@ HKEY NewHandle(KeyId id, REGSAM access) {
 }
 
 // Copies text into a caller's buffer of *capacity characters (NUL included); *capacity becomes
-// the length. ERROR_MORE_DATA when it does not fit.
+// the length. ERROR_MORE_DATA, with nothing written, when it does not fit.
 LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
     if (buffer == nullptr || capacity == nullptr) return ERROR_INVALID_PARAMETER;
     if (text.size() >= *capacity) return ERROR_MORE_DATA;
@@ -202,67 +237,92 @@ LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
     return ERROR_SUCCESS;
 }
 
+// Copies value data into a caller's buffer of *size bytes; *size becomes the data's size, also
+// when it does not fit (ERROR_MORE_DATA, nothing written) and when there is no buffer.
 LONG CopyData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
     if (size == nullptr) return buffer != nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     const DWORD needed = static_cast<DWORD>(data.size());
-    if (buffer != nullptr && *size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
+    const bool fits = buffer == nullptr || *size >= needed;
+    if (buffer != nullptr && fits && needed != 0) std::memcpy(buffer, data.data(), needed);
     *size = needed;
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// Deletes the values and all sub-keys of a key, and the key itself unless keepKey.
+LONG DeleteTree(KeyId id, bool keepKey) {
+    static const char kSubtree[] =
+        "WITH RECURSIVE subtree(id) AS (SELECT ? UNION ALL SELECT keys.id FROM keys JOIN subtree ON keys.parent = subtree.id) ";
+    const std::string values = std::string(kSubtree) + "DELETE FROM vals WHERE key IN subtree";
+    const std::string keys = std::string(kSubtree) + "DELETE FROM keys WHERE id IN subtree AND id <> ?";
+    if (!Statement(values.c_str()).Bind(1, id).Done() ||
+        !Statement(keys.c_str()).Bind(1, id).Bind(2, keepKey ? id : KeyId{0}).Done()) {
+        return ERROR_BADDB;
+    }
     return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-#define REGISTRY_ENTER()                                  \
-    std::lock_guard<std::mutex> guard(databaseLock);      \
+#define REGISTRY_ENTER()                             \
+    std::lock_guard<std::mutex> guard(databaseLock); \
     if (Database() == nullptr) return ERROR_BADDB
+
+#define REGISTRY_WRITE()                                        \
+    Transaction transaction;                                    \
+    if (!transaction.Began()) return ERROR_BADDB
 
 extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
+    if (hKey == HKEY_CLASSES_ROOT && lpSubKey != nullptr && *lpSubKey == '\\') ++lpSubKey;
+    // A root opened by an empty path is the root's own handle.
+    if (IsRoot(hKey) && (lpSubKey == nullptr || *lpSubKey == 0)) {
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
     REGISTRY_ENTER();
     OpenKey from{};
     if (LONG error = Lookup(hKey, from)) return error;
-    const KeyId id = Resolve(from.id, lpSubKey);
-    if (id < 0) return ERROR_FILE_NOT_FOUND;
+    KeyId id = 0;
+    if (LONG error = Resolve(from.id, lpSubKey, id)) return error;
     *phkResult = NewHandle(id, samDesired);
     return ERROR_SUCCESS;
 }
 
+// A key that exists already keeps its class.
 extern "C" LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD, REGSAM samDesired,
                                 LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
+    std::vector<std::string> parts;
+    if (LONG error = SplitPath(lpSubKey, parts)) return error;
     REGISTRY_ENTER();
+    REGISTRY_WRITE();
     OpenKey from{};
     if (LONG error = Lookup(hKey, from)) return error;
-    Transaction transaction;
-    if (!transaction.Began()) return ERROR_BADDB;
     KeyId id = from.id;
     bool created = false;
-    for (const std::string& part : SplitPath(lpSubKey)) {
+    for (const std::string& part : parts) {
         KeyId child = Child(id, part);
         if (child < 0) {
             Statement insert("INSERT INTO keys(parent, name, folded, class) VALUES (?, ?, ?, ?)");
-            if (!insert.Bind(1, id).Bind(2, part).Bind(3, Fold(part)).Bind(4, std::string(lpClass != nullptr ? lpClass : ""))
-                     .Done()) {
-                return ERROR_BADDB;
-            }
+            insert.Bind(1, id).Bind(2, part).Bind(3, Fold(part)).Bind(4, std::string(lpClass != nullptr ? lpClass : ""));
+            if (!insert.Done()) return ERROR_BADDB;
             child = sqlite3_last_insert_rowid(database);
             created = true;
         }
         id = child;
     }
-    if (!transaction.Commit()) return ERROR_BADDB;
+    if (LONG error = transaction.Commit()) return error;
     if (lpdwDisposition != nullptr) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *phkResult = NewHandle(id, samDesired);
     return ERROR_SUCCESS;
 }
 
+// The type is REG_NONE whenever there is no value to report.
 extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+    if (lpType != nullptr) *lpType = REG_NONE;
     REGISTRY_ENTER();
     OpenKey key{};
     if (LONG error = Lookup(hKey, key)) return error;
@@ -274,27 +334,40 @@ extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD
 }
 
 extern "C" LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+    const std::string name = lpValueName != nullptr ? lpValueName : "";
+    if (name.size() > kMaxValueName) return ERROR_INVALID_PARAMETER;
+    if (lpData == nullptr && cbData != 0) return ERROR_NOACCESS;
     REGISTRY_ENTER();
+    REGISTRY_WRITE();
     OpenKey key{};
     if (LONG error = Lookup(hKey, key)) return error;
     if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    if (lpData == nullptr && cbData != 0) return ERROR_INVALID_PARAMETER;
-    const std::string name = lpValueName != nullptr ? lpValueName : "";
-    Statement upsert("INSERT OR REPLACE INTO vals(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?)");
+    // A value written again keeps the spelling of its name.
+    Statement upsert(
+        "INSERT INTO vals(key, name, folded, type, data) VALUES (?, ?, ?, ?, ?) "
+        "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
     upsert.Bind(1, key.id).Bind(2, name).Bind(3, Fold(name)).Bind(4, static_cast<KeyId>(dwType)).BindBlob(5, lpData, cbData);
-    return upsert.Done() ? ERROR_SUCCESS : ERROR_BADDB;
+    if (!upsert.Done()) return ERROR_BADDB;
+    return transaction.Commit();
 }
 
+// Lengths are in characters without the NUL, data sizes in bytes; like Windows, the longest
+// data counts a string value at the size it has as UTF-16.
 extern "C" LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
                                  LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                  LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                                  PFILETIME lpftLastWriteTime) {
+    if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
     REGISTRY_ENTER();
     OpenKey key{};
     if (LONG error = Lookup(hKey, key)) return error;
-    Statement subKeys("SELECT COUNT(*), IFNULL(MAX(LENGTH(name)), 0), IFNULL(MAX(LENGTH(class)), 0) FROM keys WHERE parent = ?");
+    Statement subKeys(
+        "SELECT COUNT(*), IFNULL(MAX(LENGTH(CAST(name AS BLOB))), 0), IFNULL(MAX(LENGTH(CAST(class AS BLOB))), 0) "
+        "FROM keys WHERE parent = ?");
     subKeys.Bind(1, key.id).Row();
-    Statement values("SELECT COUNT(*), IFNULL(MAX(LENGTH(name)), 0), IFNULL(MAX(LENGTH(data)), 0) FROM vals WHERE key = ?");
+    Statement values(
+        "SELECT COUNT(*), IFNULL(MAX(LENGTH(CAST(name AS BLOB))), 0), "
+        "IFNULL(MAX(LENGTH(data) * (CASE WHEN type IN (1, 2, 7) THEN 2 ELSE 1 END)), 0) FROM vals WHERE key = ?");
     values.Bind(1, key.id).Row();
     Statement own("SELECT class FROM keys WHERE id = ?");
     own.Bind(1, key.id).Row();
@@ -320,11 +393,14 @@ extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lp
     Statement find("SELECT name, class FROM keys WHERE parent = ? ORDER BY folded LIMIT 1 OFFSET ?");
     if (!find.Bind(1, key.id).Bind(2, static_cast<KeyId>(dwIndex)).Row()) return ERROR_NO_MORE_ITEMS;
     if (LONG error = CopyName(find.Text(0), lpName, lpcchName)) return error;
-    if (lpClass != nullptr) CopyName(find.Text(1), lpClass, lpcchClass);
+    if (lpClass != nullptr) {
+        if (LONG error = CopyName(find.Text(1), lpClass, lpcchClass)) return error;
+    }
     if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
 }
 
+// Type and data size are reported first; a name or data that does not fit gives ERROR_MORE_DATA.
 extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                               LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     REGISTRY_ENTER();
@@ -333,59 +409,62 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWO
     if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     Statement find("SELECT name, type, data FROM vals WHERE key = ? ORDER BY folded LIMIT 1 OFFSET ?");
     if (!find.Bind(1, key.id).Bind(2, static_cast<KeyId>(dwIndex)).Row()) return ERROR_NO_MORE_ITEMS;
-    if (LONG error = CopyName(find.Text(0), lpValueName, lpcchValueName)) return error;
     if (lpType != nullptr) *lpType = static_cast<DWORD>(find.Int(1));
-    return CopyData(find.Blob(2), lpData, lpcbData);
+    const std::vector<BYTE> data = find.Blob(2);
+    if (lpData != nullptr && lpcbData != nullptr && *lpcbData < data.size()) {
+        *lpcbData = static_cast<DWORD>(data.size());
+        return ERROR_MORE_DATA;
+    }
+    if (LONG error = CopyName(find.Text(0), lpValueName, lpcchValueName)) return error;
+    return CopyData(data, lpData, lpcbData);
 }
 
 extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     REGISTRY_ENTER();
+    REGISTRY_WRITE();
     OpenKey key{};
     if (LONG error = Lookup(hKey, key)) return error;
     if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     Statement remove("DELETE FROM vals WHERE key = ? AND folded = ?");
     if (!remove.Bind(1, key.id).Bind(2, Fold(lpValueName != nullptr ? lpValueName : "")).Done()) return ERROR_BADDB;
-    return sqlite3_changes(database) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    if (sqlite3_changes(database) == 0) return ERROR_FILE_NOT_FOUND;
+    return transaction.Commit();
 }
 
+// Deletes a key without sub-keys (ERROR_ACCESS_DENIED for one with sub-keys and for a root, as
+// Windows does); an empty path names hKey itself.
 extern "C" LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
     REGISTRY_ENTER();
+    REGISTRY_WRITE();
     OpenKey from{};
     if (LONG error = Lookup(hKey, from)) return error;
-    if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) return ERROR_INVALID_PARAMETER;
-    Transaction transaction;
-    if (!transaction.Began()) return ERROR_BADDB;
-    const KeyId id = Resolve(from.id, lpSubKey);
-    if (id < 0) return ERROR_FILE_NOT_FOUND;
+    KeyId id = 0;
+    if (LONG error = Resolve(from.id, lpSubKey, id)) return error;
+    if (id <= kLastRoot) return ERROR_ACCESS_DENIED;
     if (Statement("SELECT 1 FROM keys WHERE parent = ?").Bind(1, id).Row()) return ERROR_ACCESS_DENIED;
-    if (!Statement("DELETE FROM vals WHERE key = ?").Bind(1, id).Done() ||
-        !Statement("DELETE FROM keys WHERE id = ?").Bind(1, id).Done()) {
-        return ERROR_BADDB;
-    }
-    return transaction.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
+    if (LONG error = DeleteTree(id, false)) return error;
+    return transaction.Commit();
 }
 
+// Deletes a key with everything below it, in one transaction. An empty path empties hKey (its
+// values and sub-keys go, the key stays); a root is never emptied.
 extern "C" DWORD SHDeleteKeyA(HKEY hKey, LPCSTR pszSubKey) {
+    if (hKey == HKEY_CLASSES_ROOT && pszSubKey != nullptr && *pszSubKey == '\\') ++pszSubKey;
     REGISTRY_ENTER();
+    REGISTRY_WRITE();
     OpenKey from{};
     if (LONG error = Lookup(hKey, from)) return static_cast<DWORD>(error);
-    Transaction transaction;
-    if (!transaction.Began()) return ERROR_BADDB;
-    const KeyId id = Resolve(from.id, pszSubKey);
-    if (id < 0) return ERROR_FILE_NOT_FOUND;
-    if (id <= 3) return ERROR_ACCESS_DENIED;  // a root stays
-    static const char kSubtree[] =
-        "WITH RECURSIVE subtree(id) AS (SELECT ? UNION ALL SELECT keys.id FROM keys JOIN subtree ON keys.parent = subtree.id) ";
-    if (!Statement((std::string(kSubtree) + "DELETE FROM vals WHERE key IN subtree").c_str()).Bind(1, id).Done() ||
-        !Statement((std::string(kSubtree) + "DELETE FROM keys WHERE id IN subtree").c_str()).Bind(1, id).Done()) {
-        return ERROR_BADDB;
-    }
-    return transaction.Commit() ? ERROR_SUCCESS : ERROR_BADDB;
+    KeyId id = 0;
+    if (LONG error = Resolve(from.id, pszSubKey, id)) return static_cast<DWORD>(error);
+    if (id <= kLastRoot) return ERROR_ACCESS_DENIED;
+    const bool emptyPath = pszSubKey == nullptr || *pszSubKey == 0;
+    if (LONG error = DeleteTree(id, emptyPath)) return static_cast<DWORD>(error);
+    return static_cast<DWORD>(transaction.Commit());
 }
 
 extern "C" LONG RegCloseKey(HKEY hKey) {
-    const auto value = reinterpret_cast<ULONG_PTR>(hKey);
-    if (value >= 0x80000000u && value <= 0x80000002u) return ERROR_SUCCESS;
+    if (IsRoot(hKey)) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(databaseLock);
     auto* open = reinterpret_cast<OpenKey*>(hKey);
     if (openKeys.erase(open) == 0) return ERROR_INVALID_HANDLE;
