@@ -15,6 +15,8 @@ TraceReader::~TraceReader() {
 }
 
 bool TraceReader::Create(const TraceNames& names) {
+    m_texts.reserve(static_cast<size_t>(kTraceSlotCount) * kTraceMaxLine);
+    m_lengths.reserve(kTraceSlotCount);
     m_mutex = CreateMutexA(nullptr, FALSE, names.mutex);
     if (m_mutex == nullptr) return false;
     m_event = CreateEventA(nullptr, FALSE, FALSE, names.event);
@@ -44,21 +46,33 @@ void TraceReader::SetOutput(bool on) {
 bool TraceReader::WaitForSignal(DWORD milliseconds) { return WaitForSingleObject(m_event, milliseconds) == WAIT_OBJECT_0; }
 
 std::vector<std::string> TraceReader::Take(size_t max) {
-    std::vector<std::string> lines;
+    // Under the mutex only copy the texts into one reused buffer, so writers wait as little as
+    // possible; the lines are made after it is released.
+    m_texts.clear();
+    m_lengths.clear();
     Locked([&](TraceOutputArea& area) {
         LONG pending = area.pendingCount;
         if (pending > kTraceSlotCount) pending = kTraceSlotCount;
         LONG slot = area.readSlot;
         if (slot < 0 || slot >= kTraceSlotCount) slot = 0;
         LONG taken = 0;
-        while (taken < pending && lines.size() < max) {
+        while (taken < pending && m_lengths.size() < max) {
             const char* text = area.slots[slot];
-            lines.emplace_back(text, strnlen(text, kTraceSlotSize));
+            const size_t length = strnlen(text, kTraceSlotSize);
+            m_texts.append(text, length);
+            m_lengths.push_back(length);
             slot = slot + 1 == kTraceSlotCount ? 0 : slot + 1;
             ++taken;
         }
         area.readSlot = slot;
         area.pendingCount -= taken;
     });
+    std::vector<std::string> lines;
+    lines.reserve(m_lengths.size());
+    size_t offset = 0;
+    for (size_t length : m_lengths) {
+        lines.emplace_back(m_texts, offset, length);
+        offset += length;
+    }
     return lines;
 }

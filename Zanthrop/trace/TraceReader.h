@@ -49,4 +49,6 @@ private:
     HANDLE m_event = nullptr;
     TraceOutputArea* m_area = nullptr;
     bool m_areaExisted = false;
+    std::string m_texts;           // Take's copies of the slots, end to end
+    std::vector<size_t> m_lengths;  // and their lengths
 };

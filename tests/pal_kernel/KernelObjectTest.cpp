@@ -149,16 +149,27 @@ TEST(MutexTest, CreatingAnExistingMutexOpensItOpeningAMissingOneFails) {
     CloseHandle(first);
 }
 
-TEST(HandleTest, CloseHandleRefusesWhatIsNoLiveHandle) {
+TEST(HandleTest, ClosedForeignAndWrongKindsOfHandlesAreRefused) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
     EXPECT_TRUE(CloseHandle(event));
     int notAHandle = 0;
-    for (HANDLE handle : {static_cast<HANDLE>(&notAHandle), static_cast<HANDLE>(nullptr)}) {
+    for (HANDLE handle : {event, static_cast<HANDLE>(&notAHandle), static_cast<HANDLE>(nullptr)}) {
         SetLastError(0);
         EXPECT_FALSE(CloseHandle(handle));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        SetLastError(0);
+        EXPECT_FALSE(SetEvent(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(mutex));  // a mutex is no event
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(MapViewOfFile(mutex, FILE_MAP_ALL_ACCESS, 0, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(CloseHandle(mutex));
 }
 
 // While one thread keeps making and dropping the last handle of a named object, another opens it

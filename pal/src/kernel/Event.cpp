@@ -20,6 +20,9 @@ namespace {
 struct EventState {
     std::atomic<std::uint32_t> signalled;  // 1 while set; the futex word
     std::atomic<std::uint32_t> manualReset;
+    // Waiters asleep or about to sleep, so that SetEvent makes no system call while nobody waits.
+    // A waiter that is killed asleep stays counted: SetEvent then merely wakes for nothing.
+    std::atomic<std::uint32_t> sleepers;
 };
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "futex word");
 static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t), "futex word");
@@ -50,6 +53,9 @@ long long MonotonicNanoseconds() {
 
 class Event final : public pal::KernelObject {
 public:
+    static constexpr pal::ObjectKind kKind = pal::ObjectKind::Event;
+    Event() : KernelObject(kKind) {}
+
     pal::SharedRegion region;
     EventState* State() { return static_cast<EventState*>(region.Payload()); }
 
@@ -78,13 +84,18 @@ public:
                 timeout = &remaining;
             }
             // Returns at once if the word is no longer 0; woken, interrupted or timed out, look again.
+            state->sleepers.fetch_add(1);
             FutexWait(state->signalled, 0, timeout);
+            state->sleepers.fetch_sub(1);
         }
     }
 
     void Set() {
         EventState* state = State();
-        state->signalled.store(1, std::memory_order_release);
+        // Already set: whoever set it wakes the waiters. Otherwise a waiter either is counted in
+        // sleepers by now or will find the word set before it sleeps (both orders sequentially
+        // consistent).
+        if (state->signalled.exchange(1) != 0 || state->sleepers.load() == 0) return;
         // A manual-reset event releases every waiter; an automatic-reset one, one of them.
         FutexWake(state->signalled, state->manualReset.load(std::memory_order_relaxed) != 0 ? INT_MAX : 1);
     }

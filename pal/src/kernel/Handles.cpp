@@ -1,4 +1,4 @@
-// The handle registry and the shared-memory regions behind named objects.
+// The handle table and the shared-memory regions behind named objects.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -7,22 +7,53 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
-#include <new>
-#include <unordered_set>
+#include <vector>
 
 #include "KernelObject.h"
 
 namespace pal {
 namespace {
 
-std::mutex& RegistryLock() {
-    static std::mutex* lock = new std::mutex();
+// The handle table: chunks of slots made as needed and never freed, so a look-up reads two atomic
+// pointers and nothing else. A handle is ((use << 20) | (slot + 1)) << 2: a multiple of four, never
+// null or INVALID_HANDLE_VALUE, and a slot's next user gets a handle its last one never had (until
+// the 10-bit use count comes round again).
+constexpr std::uint32_t kChunkSize = 256;
+constexpr std::uint32_t kChunkCount = 1024;  // 262144 handles at most
+constexpr std::uint32_t kSlotBits = 20;
+constexpr std::uint32_t kUseMask = 0x3FF;
+
+struct Slot {
+    std::atomic<KernelObject*> object{nullptr};
+    std::uint32_t uses = 0;  // guarded by TableLock()
+};
+std::atomic<Slot*> chunks[kChunkCount];
+
+std::mutex& TableLock() {  // guards adding and removing entries, the free slots and the uses
+    static auto* lock = new std::mutex();
     return *lock;
 }
-std::unordered_set<KernelObject*>& Registry() {  // guarded by RegistryLock()
-    static auto* registry = new std::unordered_set<KernelObject*>();
-    return *registry;
+std::vector<std::uint32_t>& FreeSlots() {
+    static auto* free = new std::vector<std::uint32_t>();
+    return *free;
+}
+std::uint32_t slotsMade = 0;  // guarded by TableLock()
+
+// The slot number a handle names, or kNoSlot for a value no handle can have.
+constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
+std::uint32_t SlotNumber(HANDLE handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if ((value & 3) != 0 || (value >> (kSlotBits + 12)) != 0) return kNoSlot;
+    const std::uintptr_t number = (value >> 2) & ((std::uintptr_t{1} << kSlotBits) - 1);
+    return number == 0 || number > kChunkSize * kChunkCount ? kNoSlot : static_cast<std::uint32_t>(number - 1);
+}
+
+Slot* SlotOf(std::uint32_t number) {
+    if (number == kNoSlot) return nullptr;
+    Slot* chunk = chunks[number / kChunkSize].load(std::memory_order_acquire);
+    return chunk == nullptr ? nullptr : &chunk[number % kChunkSize];
 }
 
 const char kShmDirectory[] = "/dev/shm";  // where glibc keeps POSIX shared-memory objects
@@ -66,18 +97,48 @@ bool RemoveIfUnheld(int fd, const std::string& path) {
 }  // namespace
 
 HANDLE RegisterHandle(KernelObject* object) {
-    std::lock_guard<std::mutex> guard(RegistryLock());
-    Registry().insert(object);
-    return object;
+    std::lock_guard<std::mutex> guard(TableLock());
+    std::uint32_t slot = 0;
+    if (!FreeSlots().empty()) {
+        slot = FreeSlots().back();
+        FreeSlots().pop_back();
+    } else if (slotsMade < kChunkSize * kChunkCount) {
+        slot = slotsMade++;
+        if (slot % kChunkSize == 0) chunks[slot / kChunkSize].store(new Slot[kChunkSize], std::memory_order_release);
+    } else {
+        delete object;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    Slot& entry = chunks[slot / kChunkSize].load(std::memory_order_relaxed)[slot % kChunkSize];
+    entry.uses = (entry.uses + 1) & kUseMask;
+    object->handle = reinterpret_cast<HANDLE>(
+        ((static_cast<std::uintptr_t>(entry.uses) << kSlotBits) | (static_cast<std::uintptr_t>(slot) + 1)) << 2);
+    entry.object.store(object, std::memory_order_release);
+    return object->handle;
 }
 
 KernelObject* LookUpHandle(HANDLE handle) {
-    auto* object = static_cast<KernelObject*>(handle);
-    std::lock_guard<std::mutex> guard(RegistryLock());
-    if (Registry().count(object) == 0) {
+    Slot* slot = SlotOf(SlotNumber(handle));
+    KernelObject* object = slot != nullptr ? slot->object.load(std::memory_order_acquire) : nullptr;
+    if (object == nullptr || object->handle != handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    return object;
+}
+
+KernelObject* UnregisterHandle(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(TableLock());
+    const std::uint32_t number = SlotNumber(handle);
+    Slot* slot = SlotOf(number);
+    KernelObject* object = slot != nullptr ? slot->object.load(std::memory_order_relaxed) : nullptr;
+    if (object == nullptr || object->handle != handle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    slot->object.store(nullptr, std::memory_order_release);
+    FreeSlots().push_back(number);
     return object;
 }
 
@@ -198,12 +259,8 @@ SharedRegion::~SharedRegion() {
 }  // namespace pal
 
 extern "C" BOOL CloseHandle(HANDLE handle) {
-    pal::KernelObject* object = pal::LookUpHandle(handle);
+    pal::KernelObject* object = pal::UnregisterHandle(handle);
     if (object == nullptr) return FALSE;
-    {
-        std::lock_guard<std::mutex> guard(pal::RegistryLock());
-        pal::Registry().erase(object);
-    }
     delete object;
     return TRUE;
 }

@@ -10,27 +10,48 @@
 
 namespace pal {
 
+enum class ObjectKind { Mapping, Mutex, Event };
+
 class KernelObject {
 public:
+    explicit KernelObject(ObjectKind kind) : kind(kind) {}
     virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+
     // WAIT_OBJECT_0, WAIT_ABANDONED or WAIT_TIMEOUT; WAIT_FAILED for objects that cannot be waited on.
     virtual DWORD Wait(DWORD /*milliseconds*/) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
+
+    const ObjectKind kind;
+    HANDLE handle = nullptr;  // set by RegisterHandle
 };
 
-// Handles are KernelObject pointers, known to a registry so that stale or foreign values are
-// refused rather than followed.
+// Handles are small numbers naming slots of a process-wide table, with a use count in their upper
+// bits, so that stale or foreign values are refused rather than followed. Looking one up takes no
+// lock: every wait and release does it.
+//
+// Registers object (which the table then owns) and returns its handle; null with
+// ERROR_NOT_ENOUGH_MEMORY when the table is full (the object is then deleted).
 HANDLE RegisterHandle(KernelObject* object);
 // The object of a live handle, or null with ERROR_INVALID_HANDLE.
-template <class T>
-T* ObjectOf(HANDLE handle);
 KernelObject* LookUpHandle(HANDLE handle);
+// Takes the handle out of the table and returns its object for deletion; null with
+// ERROR_INVALID_HANDLE if it is no live handle (or another thread closed it first).
+KernelObject* UnregisterHandle(HANDLE handle);
 
+// The object of a live handle of kind T, or null with ERROR_INVALID_HANDLE.
 template <class T>
 T* ObjectOf(HANDLE handle) {
-    return dynamic_cast<T*>(LookUpHandle(handle));
+    KernelObject* object = LookUpHandle(handle);
+    if (object == nullptr) return nullptr;
+    if (object->kind != T::kKind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return static_cast<T*>(object);
 }
 
 // A region of shared memory. A named region is a file in /dev/shm (POSIX shared memory), kept

@@ -9,6 +9,9 @@ namespace {
 
 class Mapping final : public pal::KernelObject {
 public:
+    static constexpr pal::ObjectKind kKind = pal::ObjectKind::Mapping;
+    Mapping() : KernelObject(kKind) {}
+
     pal::SharedRegion region;
     std::string name;  // empty for an unnamed mapping
 };
