@@ -34,6 +34,19 @@ void BM_TraceOutputOff(benchmark::State& state) {
 }
 BENCHMARK(BM_TraceOutputOff);
 
+// A viewer exists and the area is attached, but it has output off: still the one test.
+void BM_TraceViewerOutputOff(benchmark::State& state) {
+    TraceReader reader;
+    reader.Create(kBenchNames);
+    reader.SetChannels("QO");
+    reader.SetOutput(false);
+    trace_testing::Reattach(kBenchNames);
+    int i = 0;
+    for (auto _ : state) TraceQO("CProtocolConverter::Send() %d\n", ++i);
+    trace_testing::Reattach(kNoViewer);
+}
+BENCHMARK(BM_TraceViewerOutputOff);
+
 // A viewer in this process: the ring exists and a thread keeps taking lines.
 class DrainingViewer {
 public:
