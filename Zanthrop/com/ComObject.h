@@ -11,7 +11,12 @@
 //   QueryInterface for the caller -> on any failure FinalRelease() and destruction.
 // A class may define `HRESULT FinalConstruct()`, `void FinalRelease()` and
 // `HRESULT QueryInterfaceExtra(REFIID, void**)` (for interfaces answered by an aggregated inner
-// object, such as IMarshal by the free-threaded marshaler).
+// object, such as IMarshal by the free-threaded marshaler; it sets *ppv, adds the reference and
+// returns E_NOINTERFACE with *ppv null for anything it does not answer).
+//
+// Creation never throws: a constructor that throws (a member that allocates) gives E_OUTOFMEMORY
+// and leaves the module's lock count as it was. FinalRelease may take and drop references to the
+// object without destroying it a second time.
 #pragma once
 
 #include <windows.h>
@@ -35,6 +40,7 @@ class RefCounter<Counting::Atomic> {
 public:
     ULONG Increment() { return m_count.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG Decrement() { return m_count.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+    void Set(ULONG count) { m_count.store(count, std::memory_order_relaxed); }
 
 private:
     std::atomic<ULONG> m_count{0};
@@ -45,6 +51,7 @@ class RefCounter<Counting::Plain> {
 public:
     ULONG Increment() { return ++m_count; }
     ULONG Decrement() { return --m_count; }
+    void Set(ULONG count) { m_count = count; }
 
 private:
     ULONG m_count = 0;
@@ -54,9 +61,13 @@ template <class Derived, Counting counting, class Identity, class... Others>
 class ComObject : public Identity, public Others... {
 public:
     // IUnknown as every interface of the object exposes it: the controlling unknown decides.
+    // An aggregated object asks its controlling unknown first, and its own table for what the
+    // controlling unknown does not answer.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (m_outer != nullptr) return m_outer->QueryInterface(riid, ppv);
-        return InternalQueryInterface(riid, ppv);
+        if (m_outer == nullptr) return InternalQueryInterface(riid, ppv);
+        const HRESULT hr = m_outer->QueryInterface(riid, ppv);
+        if (FAILED(hr) && m_outer != IdentityUnknown()) return InternalQueryInterface(riid, ppv);
+        return hr;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return m_outer != nullptr ? m_outer->AddRef() : InternalAddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return m_outer != nullptr ? m_outer->Release() : InternalRelease(); }
@@ -71,20 +82,23 @@ public:
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
         if (outer != nullptr && (!Derived::kAggregatable || !IsEqualIID(riid, IID_IUnknown))) return CLASS_E_NOAGGREGATION;
-        Derived* object = new (std::nothrow) Derived();
+        Derived* object = Allocate();
         if (object == nullptr) return E_OUTOFMEMORY;
         object->m_outer = outer;
         HRESULT hr = object->RunFinalConstruct();
-        if (hr == S_OK) {
-            hr = outer != nullptr ? object->m_inner.QueryInterface(riid, ppv) : object->InternalQueryInterface(riid, ppv);
-        }
-        if (hr != S_OK) {
-            if (SUCCEEDED(hr)) {  // a success other than S_OK still fails creation: give the reference back
-                if (*ppv != nullptr) static_cast<IUnknown*>(*ppv)->Release();
-                *ppv = nullptr;
-                return hr;
-            }
+        if (hr != S_OK) {  // also a success other than S_OK: no interface was handed out
             object->DestroyObject();
+            return hr;
+        }
+        hr = outer != nullptr ? object->m_inner.QueryInterface(riid, ppv) : object->InternalQueryInterface(riid, ppv);
+        if (hr != S_OK) {
+            if (SUCCEEDED(hr) && *ppv != nullptr) {
+                // A success other than S_OK still fails creation: giving the reference back destroys the object.
+                static_cast<IUnknown*>(*ppv)->Release();
+                *ppv = nullptr;
+            } else {
+                object->DestroyObject();
+            }
         }
         return hr;
     }
@@ -92,7 +106,7 @@ public:
     // Creates an object for the module's own use, not aggregated, holding one reference.
     static HRESULT MakeObject(Derived** out) {
         *out = nullptr;
-        Derived* object = new (std::nothrow) Derived();
+        Derived* object = Allocate();
         if (object == nullptr) return E_OUTOFMEMORY;
         const HRESULT hr = object->RunFinalConstruct();
         if (hr != S_OK) {
@@ -112,7 +126,7 @@ public:
     static constexpr bool kAggregatable = true;
 
 protected:
-    ComObject() {
+    ComObject() noexcept {
         if (Derived::kCountsTowardsModule) ModuleLifetime::Lock();
     }
     ~ComObject() = default;
@@ -143,6 +157,18 @@ private:
     };
 
     IUnknown* IdentityUnknown() { return static_cast<Identity*>(this); }
+
+    // Allocates and constructs an object; null when either fails. ComObject is the first base of
+    // every class and its constructor cannot throw, so a throw means that a part of Derived
+    // failed after the module was counted.
+    static Derived* Allocate() noexcept {
+        try {
+            return new (std::nothrow) Derived();
+        } catch (...) {
+            if (Derived::kCountsTowardsModule) ModuleLifetime::Unlock();
+            return nullptr;
+        }
+    }
 
     template <class Interface>
     bool Answer(REFIID riid, void** ppv) {
@@ -180,10 +206,14 @@ private:
     }
 
     void DestroyObject() {
+        // References taken and given back during final release must not bring the count to 0 again.
+        m_refs.Set(kDestroying);
         static_cast<Derived*>(this)->FinalRelease();
         if (Derived::kCountsTowardsModule) ModuleLifetime::Unlock();
         delete static_cast<Derived*>(this);
     }
+
+    static constexpr ULONG kDestroying = 0x40000000;
 
     RefCounter<counting> m_refs;
     IUnknown* m_outer = nullptr;  // the controlling unknown when aggregated; no reference held

@@ -27,10 +27,11 @@ public:
         }
         return *this;
     }
+    // The old reference is released only after the new one is in place: releasing it may
+    // destroy the object that holds `other`.
     ComPtr& operator=(ComPtr&& other) noexcept {
         if (this != &other) {
-            Reset();
-            m_p = std::exchange(other.m_p, nullptr);
+            ComPtr(std::move(other)).Swap(*this);
         }
         return *this;
     }
@@ -68,10 +69,13 @@ public:
         AddRefIfAny();
     }
 
-    // QueryInterface for U into *out.
+    // QueryInterface for U into *out, which is emptied on failure. E_POINTER when nothing is held.
     template <class U>
     HRESULT As(ComPtr<U>* out) const {
-        return m_p->QueryInterface(InterfaceId<U>(), out->PutVoid());
+        ComPtr<U> result;  // *out may hold the only reference on m_p
+        const HRESULT hr = m_p != nullptr ? m_p->QueryInterface(InterfaceId<U>(), result.PutVoid()) : E_POINTER;
+        *out = std::move(result);
+        return hr;
     }
 
     void Swap(ComPtr& other) noexcept { std::swap(m_p, other.m_p); }

@@ -1,23 +1,33 @@
 // The shared IUnknown implementation: interface table, reference counting, module lock count,
-// the creation sequence and aggregation; and the smart pointer.
+// the creation sequence and aggregation; and the smart pointer on a real object.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
-#include "com/HResult.h"
 
 namespace {
 
-// A two-interface test class; FinalConstruct's result and calls are steerable per test.
+// A two-interface test class; its construction, FinalConstruct's result and FinalRelease are
+// steerable per test.
 struct Steering {
+    bool constructorThrows = false;
     HRESULT finalConstructResult = S_OK;
+    bool finalReleaseTouchesSelf = false;
     int finalReleases = 0;
     int destructions = 0;
 };
 Steering steering;
+
+// A member that allocates, as a queue's container does, and can be made to fail.
+struct AllocatingMember {
+    AllocatingMember() {
+        if (steering.constructorThrows) throw std::bad_alloc();
+    }
+};
 
 class CTestObject final : public ComObject<CTestObject, Counting::Atomic, IZTK_TapiConverter, IEnumMessages> {
 public:
@@ -27,7 +37,11 @@ public:
         ComPtr<IUnknown> self(ControllingUnknown());
         return steering.finalConstructResult;
     }
-    void FinalRelease() { ++steering.finalReleases; }
+    void FinalRelease() {
+        ++steering.finalReleases;
+        // Nor must references taken and given back during final release destroy it twice.
+        if (steering.finalReleaseTouchesSelf) ComPtr<IUnknown> self(ControllingUnknown());
+    }
 
     STDMETHODIMP Create() override { return S_OK; }
     STDMETHODIMP Destroy() override { return S_OK; }
@@ -37,6 +51,9 @@ public:
     STDMETHODIMP GetDevices(IZTK_EnumDevices**) override { return S_OK; }
     STDMETHODIMP GetCountries(IZTK_EnumCountries**) override { return S_OK; }
     STDMETHODIMP Next(LONG*, BYTE**) override { return E_FAIL; }
+
+private:
+    AllocatingMember m_member;
 };
 
 class ComObjectTest : public testing::Test {
@@ -66,17 +83,22 @@ TEST_F(ComObjectTest, AnswersItsInterfacesAndIUnknownAsIdentity) {
     EXPECT_EQ(object->QueryInterface(IID_IZanthropBase, &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
     EXPECT_EQ(object->QueryInterface(IID_IEnumMessages, nullptr), E_POINTER);
+    EXPECT_EQ(CTestObject::CreateObject(nullptr, IID_IUnknown, nullptr), E_POINTER);
 }
 
-TEST_F(ComObjectTest, LastReleaseRunsFinalReleaseThenDestroys) {
-    IZTK_TapiConverter* object = nullptr;
-    ASSERT_EQ(CTestObject::CreateObject(nullptr, IID_IZTK_TapiConverter, reinterpret_cast<void**>(&object)), S_OK);
-    EXPECT_EQ(object->AddRef(), 2u);
-    EXPECT_EQ(object->Release(), 1u);
-    EXPECT_EQ(steering.destructions, 0);
-    EXPECT_EQ(object->Release(), 0u);
-    EXPECT_EQ(steering.finalReleases, 1);
-    EXPECT_EQ(steering.destructions, 1);
+TEST_F(ComObjectTest, LastReleaseRunsFinalReleaseThenDestroysOnce) {
+    for (const bool touchesSelf : {false, true}) {
+        steering = Steering{};
+        steering.finalReleaseTouchesSelf = touchesSelf;
+        IZTK_TapiConverter* object = nullptr;
+        ASSERT_EQ(CTestObject::CreateObject(nullptr, IID_IZTK_TapiConverter, reinterpret_cast<void**>(&object)), S_OK);
+        EXPECT_EQ(object->AddRef(), 2u);
+        EXPECT_EQ(object->Release(), 1u);
+        EXPECT_EQ(steering.destructions, 0);
+        EXPECT_EQ(object->Release(), 0u);
+        EXPECT_EQ(steering.finalReleases, 1) << "touches itself: " << touchesSelf;
+        EXPECT_EQ(steering.destructions, 1) << "touches itself: " << touchesSelf;
+    }
 }
 
 struct CreationFailure {
@@ -90,6 +112,7 @@ TEST_F(ComObjectTest, FailedCreationDestroysTheObjectAndReturnsTheFailure) {
         {E_OUTOFMEMORY, &IID_IZTK_TapiConverter, E_OUTOFMEMORY},
         {E_ACCESSDENIED, &IID_IUnknown, E_ACCESSDENIED},
         {S_OK, &IID_IZanthropBase, E_NOINTERFACE},
+        {S_FALSE, &IID_IZTK_TapiConverter, S_FALSE},  // only S_OK lets creation go on
     };
     for (const CreationFailure& c : cases) {
         steering = Steering{};
@@ -103,20 +126,39 @@ TEST_F(ComObjectTest, FailedCreationDestroysTheObjectAndReturnsTheFailure) {
     }
 }
 
-// A minimal outer object that aggregates a CTestObject.
+TEST_F(ComObjectTest, ThrowingConstructionIsOutOfMemoryAndUncounted) {
+    steering.constructorThrows = true;
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CTestObject::CreateObject(nullptr, IID_IUnknown, &object), E_OUTOFMEMORY);
+    EXPECT_EQ(object, nullptr);
+    CTestObject* made = reinterpret_cast<CTestObject*>(1);
+    EXPECT_EQ(CTestObject::MakeObject(&made), E_OUTOFMEMORY);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(ModuleLifetime::Count(), m_lockCountBefore);
+    EXPECT_EQ(steering.finalReleases, 0);  // nothing was constructed to release
+}
+
+// A minimal outer object that aggregates a CTestObject. A forwarding outer passes every
+// interface it does not implement itself to the inner object; a non-forwarding one answers
+// IUnknown only.
 class Outer final : public IUnknown {
 public:
-    Outer() { m_hr = CTestObject::CreateObject(this, IID_IUnknown, m_inner.PutVoid()); }
+    explicit Outer(bool forwards = true) : m_forwards(forwards) {
+        m_hr = CTestObject::CreateObject(this, IID_IUnknown, m_inner.PutVoid());
+    }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (IsEqualIID(riid, IID_IUnknown)) {
             *ppv = static_cast<IUnknown*>(this);
             AddRef();
             return S_OK;
         }
-        return m_inner->QueryInterface(riid, ppv);
+        if (m_forwards) return m_inner->QueryInterface(riid, ppv);
+        *ppv = nullptr;
+        return E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
     STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+    bool m_forwards;
     HRESULT m_hr;
     ULONG m_refs = 1;
     ComPtr<IUnknown> m_inner;
@@ -139,6 +181,40 @@ TEST_F(ComObjectTest, AggregatedObjectDelegatesToItsController) {
         EXPECT_EQ(steering.destructions, 0);
     }
     EXPECT_EQ(steering.destructions, 1);  // the outer's reference on the inner unknown was the last
+}
+
+TEST_F(ComObjectTest, InnerUnknownIsNonDelegating) {
+    Outer outer;
+    ASSERT_EQ(outer.m_hr, S_OK);
+    ComPtr<IUnknown> inner;
+    ASSERT_EQ(outer.m_inner.As(&inner), S_OK);
+    EXPECT_EQ(inner.Get(), outer.m_inner.Get());  // IUnknown through the inner unknown is the inner unknown
+    EXPECT_NE(inner.Get(), static_cast<IUnknown*>(&outer));
+    EXPECT_EQ(outer.m_refs, 1u);  // its count is the inner object's own
+
+    ComPtr<IZTK_TapiConverter> tapi;
+    ASSERT_EQ(outer.m_inner.As(&tapi), S_OK);  // other interfaces come from the table...
+    EXPECT_EQ(outer.m_refs, 2u);               // ...and count on the controlling unknown
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(outer.m_inner->QueryInterface(IID_IZanthropBase, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(outer.m_inner->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+}
+
+TEST_F(ComObjectTest, InnerInterfacesFallBackToTheirOwnTableWhenTheControllerDoesNotAnswer) {
+    Outer outer(/*forwards=*/false);
+    ASSERT_EQ(outer.m_hr, S_OK);
+    ComPtr<IEnumMessages> messages;
+    ASSERT_EQ(outer.m_inner.As(&messages), S_OK);
+    ComPtr<IZTK_TapiConverter> tapi;
+    EXPECT_EQ(messages.As(&tapi), S_OK);
+    EXPECT_EQ(outer.m_refs, 3u);  // both references count on the controlling unknown
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(tapi.As(&identity), S_OK);
+    EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer));  // the controller still answers IUnknown
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(tapi->QueryInterface(IID_IZanthropBase, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(ComObjectTest, AggregationAsksForIUnknownOnly) {
@@ -189,17 +265,93 @@ TEST_F(ComObjectTest, ComPtrHoldsExactlyOneReference) {
     EXPECT_EQ(steering.destructions, 1);
 }
 
-HRESULT FailsAtSecondStep(int* steps) {
-    RETURN_IF_FAILED((++*steps, S_OK));
-    RETURN_IF_FAILED((++*steps, E_ACCESSDENIED));
-    ++*steps;
-    return S_OK;
+// An apartment-threaded class that refuses aggregation and counts plainly.
+class CApartmentObject final : public ComObject<CApartmentObject, Counting::Plain, IEnumMessages> {
+public:
+    static constexpr bool kAggregatable = false;
+    STDMETHODIMP Next(LONG*, BYTE**) override { return E_FAIL; }
+};
+
+// An object that is not part of the module (as the simulated framework's are).
+class COutsideObject final : public ComObject<COutsideObject, Counting::Atomic, IEnumMessages> {
+public:
+    static constexpr bool kCountsTowardsModule = false;
+    STDMETHODIMP Next(LONG*, BYTE**) override { return E_FAIL; }
+};
+
+TEST_F(ComObjectTest, CountingPolicyAggregationAndModuleCountPerClass) {
+    ComPtr<IEnumMessages> apartment;
+    ASSERT_EQ(CApartmentObject::CreateObject(nullptr, IID_IEnumMessages, apartment.PutVoid()), S_OK);
+    EXPECT_EQ(apartment->AddRef(), 2u);
+    EXPECT_EQ(apartment->Release(), 1u);
+    EXPECT_EQ(ModuleLifetime::Count(), m_lockCountBefore + 1);
+
+    void* aggregated = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CApartmentObject::CreateObject(apartment.Get(), IID_IUnknown, &aggregated), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(aggregated, nullptr);
+
+    ComPtr<IEnumMessages> outside;
+    ASSERT_EQ(COutsideObject::CreateObject(nullptr, IID_IEnumMessages, outside.PutVoid()), S_OK);
+    EXPECT_EQ(ModuleLifetime::Count(), m_lockCountBefore + 1);  // the apartment object's only
 }
 
-TEST(HResultTest, ReturnIfFailedStopsAtTheFirstFailure) {
-    int steps = 0;
-    EXPECT_EQ(FailsAtSecondStep(&steps), E_ACCESSDENIED);
-    EXPECT_EQ(steps, 2);
+// A class that aggregates the free-threaded marshaler and answers IMarshal through it, as the
+// protocol converters do.
+class CMarshalingObject final : public ComObject<CMarshalingObject, Counting::Atomic, IEnumMessages> {
+public:
+    ~CMarshalingObject() { ++steering.destructions; }
+    HRESULT FinalConstruct() { return CoCreateFreeThreadedMarshaler(ControllingUnknown(), m_marshaler.Put()); }
+    void FinalRelease() { m_marshaler.Reset(); }
+    HRESULT QueryInterfaceExtra(REFIID riid, void** ppv) {
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IMarshal) && m_marshaler) return m_marshaler->QueryInterface(riid, ppv);
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP Next(LONG*, BYTE**) override { return E_FAIL; }
+
+private:
+    ComPtr<IUnknown> m_marshaler;  // the marshaler's inner unknown
+};
+
+TEST_F(ComObjectTest, ForwardsIMarshalToTheAggregatedMarshaler) {
+    ComPtr<IEnumMessages> object;
+    ASSERT_EQ(CMarshalingObject::CreateObject(nullptr, IID_IEnumMessages, object.PutVoid()), S_OK);
+    ComPtr<IMarshal> marshal;
+    ASSERT_EQ(object.As(&marshal), S_OK);
+    ComPtr<IUnknown> viaMarshal, viaObject;
+    ASSERT_EQ(marshal.As(&viaMarshal), S_OK);
+    ASSERT_EQ(object.As(&viaObject), S_OK);
+    EXPECT_EQ(viaMarshal.Get(), viaObject.Get());  // the marshaler shares the object's identity
+    ComPtr<IEnumMessages> back;
+    EXPECT_EQ(marshal.As(&back), S_OK);
+    EXPECT_EQ(back.Get(), object.Get());
+    EXPECT_EQ(object->AddRef(), 6u);  // every reference taken through the marshaler counts on the object
+    object->Release();
+
+    marshal.Reset();
+    viaMarshal.Reset();
+    viaObject.Reset();
+    back.Reset();
+    object.Reset();
+    EXPECT_EQ(steering.destructions, 1);
+}
+
+TEST(ModuleLifetimeTest, CountBalancesAcrossThreads) {
+    const LONG before = ModuleLifetime::Count();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 10000; ++i) {
+                ModuleLifetime::Lock();
+                ModuleLifetime::Unlock();
+            }
+            ModuleLifetime::Lock();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(ModuleLifetime::Count(), before + 4);
+    for (int t = 0; t < 4; ++t) ModuleLifetime::Unlock();
+    EXPECT_EQ(ModuleLifetime::Count(), before);
 }
 
 }  // namespace
