@@ -8,12 +8,26 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "KernelObject.h"
 
 namespace pal {
+
+// One named object as this process has it open: mapped once, with one lock, for all its handles.
+struct OpenObject {
+    std::string path;
+    int fd = -1;  // with our shared lock on it
+    void* base = nullptr;
+    std::size_t size = 0;
+    int uses = 0;  // regions (handles and views) on it; guarded by OpenObjectsLock()
+    pid_t owner = 0;  // the process that opened it (a child made by fork inherits, but never owns, it)
+};
+
 namespace {
 
 // The handle table: chunks of slots made as needed and never freed, so a look-up reads two atomic
@@ -94,6 +108,89 @@ bool RemoveIfUnheld(int fd, const std::string& path) {
     return true;
 }
 
+enum class Step { Attached, Absent, Failed, Retry };
+
+// Opens the object at path if it exists and some process holds it.
+Step OpenExisting(OpenObject& object, DWORD& error) {
+    const int fd = open(object.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        const int openError = errno;
+        error = ErrorOf(openError);
+        return openError == ENOENT ? Step::Absent : Step::Failed;
+    }
+    // Left behind by processes that all ended without closing it: it no longer exists.
+    if (RemoveIfUnheld(fd, object.path)) {
+        close(fd);
+        return Step::Retry;
+    }
+    if (flock(fd, LOCK_SH) != 0 || !StillNamed(fd, object.path)) {
+        close(fd);  // its last holder removed it while we were getting here
+        return Step::Retry;
+    }
+    struct stat info {};
+    void* base = MAP_FAILED;
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        base = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
+    if (base == MAP_FAILED) {
+        close(fd);
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return Step::Failed;
+    }
+    object.fd = fd;
+    object.base = base;
+    object.size = static_cast<std::size_t>(info.st_size);
+    return Step::Attached;
+}
+
+// Builds the object complete under a private name, locked, and only then links it under its own
+// name: no process ever sees it half-made, and of two creators at once exactly one succeeds.
+Step CreateNew(OpenObject& object, std::size_t size, void (*initialise)(void*), DWORD& error) {
+    static std::atomic<unsigned> sequence{0};
+    const std::string privatePath = std::string(kShmDirectory) + "/zanthrop.new." + std::to_string(getpid()) + "." +
+                                    std::to_string(sequence.fetch_add(1));
+    const int fd = open(privatePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = ErrorOf(errno);
+        return Step::Failed;
+    }
+    void* base = MAP_FAILED;
+    if (size > 0 && ftruncate(fd, static_cast<off_t>(size)) == 0 && flock(fd, LOCK_SH) == 0) {
+        base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
+    if (base == MAP_FAILED) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        unlink(privatePath.c_str());
+        close(fd);
+        return Step::Failed;
+    }
+    if (initialise != nullptr) initialise(base);
+    const bool linked = link(privatePath.c_str(), object.path.c_str()) == 0;
+    const int linkError = errno;
+    unlink(privatePath.c_str());
+    if (!linked) {
+        munmap(base, size);
+        close(fd);
+        if (linkError == EEXIST) return Step::Retry;  // another process made it first: open that one
+        error = ErrorOf(linkError);
+        return Step::Failed;
+    }
+    object.fd = fd;
+    object.base = base;
+    object.size = size;
+    return Step::Attached;
+}
+
+// The named objects this process has open, by path.
+std::mutex& OpenObjectsLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+std::unordered_map<std::string, OpenObject*>& OpenObjects() {  // guarded by OpenObjectsLock()
+    static auto* objects = new std::unordered_map<std::string, OpenObject*>();
+    return *objects;
+}
+
 }  // namespace
 
 HANDLE RegisterHandle(KernelObject* object) {
@@ -161,99 +258,60 @@ bool SharedRegion::Attach(const char* kind, const char* name, std::size_t payloa
         return true;
     }
 
-    m_path = ShmPath(kind, name);
-    // Each step either settles the matter or found the name changing under it (an object being
-    // removed, or made by another process at the same moment): then it looks again.
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        Step step = OpenExisting(error);
-        if (step == Step::Attached) alreadyExisted = true;
-        if (step == Step::Absent) {
-            if (mode == Mode::Open) return false;
-            step = CreateNew(payloadSize, initialise, error);
+    const std::string path = ShmPath(kind, name);
+    std::lock_guard<std::mutex> guard(OpenObjectsLock());
+    auto found = OpenObjects().find(path);
+    if (found != OpenObjects().end() && found->second->owner != getpid()) {
+        OpenObjects().erase(found);  // inherited through fork(): the parent's, left to it
+        found = OpenObjects().end();
+    }
+    if (found != OpenObjects().end()) {  // open here already: it exists, and stays while we hold it
+        m_object = found->second;
+        alreadyExisted = true;
+    } else {
+        auto object = std::make_unique<OpenObject>();
+        object->path = path;
+        object->owner = getpid();
+        // Each step either settles the matter or found the name changing under it (an object being
+        // removed, or made by another process at the same moment): then it looks again.
+        Step step = Step::Retry;
+        for (int attempt = 0; attempt < 1000 && step == Step::Retry; ++attempt) {
+            step = OpenExisting(*object, error);
+            alreadyExisted = step == Step::Attached;
+            if (step == Step::Absent) {
+                if (mode == Mode::Open) return false;
+                step = CreateNew(*object, payloadSize, initialise, error);
+            }
         }
-        if (step != Step::Retry) return step == Step::Attached;
+        if (step != Step::Attached) {
+            if (step == Step::Retry) error = ERROR_ACCESS_DENIED;
+            return false;
+        }
+        m_object = object.release();
+        OpenObjects()[path] = m_object;
     }
-    error = ERROR_ACCESS_DENIED;
-    return false;
-}
-
-SharedRegion::Step SharedRegion::OpenExisting(DWORD& error) {
-    const int fd = open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        const int openError = errno;
-        error = ErrorOf(openError);
-        return openError == ENOENT ? Step::Absent : Step::Failed;
-    }
-    // Left behind by processes that all ended without closing it: it no longer exists.
-    if (RemoveIfUnheld(fd, m_path)) {
-        close(fd);
-        return Step::Retry;
-    }
-    if (flock(fd, LOCK_SH) != 0 || !StillNamed(fd, m_path)) {
-        close(fd);  // its last holder removed it while we were getting here
-        return Step::Retry;
-    }
-    struct stat info {};
-    void* base = MAP_FAILED;
-    if (fstat(fd, &info) == 0 && info.st_size > 0) {
-        base = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    }
-    if (base == MAP_FAILED) {
-        close(fd);
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        return Step::Failed;
-    }
-    m_fd = fd;
-    m_payload = base;
-    m_payloadSize = static_cast<std::size_t>(info.st_size);
-    return Step::Attached;
-}
-
-// Builds the object complete under a private name, locked, and only then links it under its own
-// name: no process ever sees it half-made, and of two creators at once exactly one succeeds.
-SharedRegion::Step SharedRegion::CreateNew(std::size_t payloadSize, void (*initialise)(void*), DWORD& error) {
-    static std::atomic<unsigned> sequence{0};
-    const std::string privatePath = std::string(kShmDirectory) + "/zanthrop.new." + std::to_string(getpid()) + "." +
-                                    std::to_string(sequence.fetch_add(1));
-    const int fd = open(privatePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = ErrorOf(errno);
-        return Step::Failed;
-    }
-    void* base = MAP_FAILED;
-    if (payloadSize > 0 && ftruncate(fd, static_cast<off_t>(payloadSize)) == 0 && flock(fd, LOCK_SH) == 0) {
-        base = mmap(nullptr, payloadSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    }
-    if (base == MAP_FAILED) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        unlink(privatePath.c_str());
-        close(fd);
-        return Step::Failed;
-    }
-    if (initialise != nullptr) initialise(base);
-    const bool linked = link(privatePath.c_str(), m_path.c_str()) == 0;
-    const int linkError = errno;
-    unlink(privatePath.c_str());
-    if (!linked) {
-        munmap(base, payloadSize);
-        close(fd);
-        if (linkError == EEXIST) return Step::Retry;  // another process made it first: open that one
-        error = ErrorOf(linkError);
-        return Step::Failed;
-    }
-    m_fd = fd;
-    m_payload = base;
-    m_payloadSize = payloadSize;
-    return Step::Attached;
+    ++m_object->uses;
+    m_payload = m_object->base;
+    m_payloadSize = m_object->size;
+    return true;
 }
 
 SharedRegion::~SharedRegion() {
     if (m_payload == nullptr) return;
-    munmap(m_payload, m_payloadSize);
-    if (m_fd >= 0) {
-        RemoveIfUnheld(m_fd, m_path);  // the object goes with its last handle
-        close(m_fd);
+    if (m_object == nullptr) {
+        munmap(m_payload, m_payloadSize);
+        return;
     }
+    std::lock_guard<std::mutex> guard(OpenObjectsLock());
+    if (--m_object->uses > 0) return;
+    auto found = OpenObjects().find(m_object->path);
+    if (found != OpenObjects().end() && found->second == m_object) OpenObjects().erase(found);
+    munmap(m_object->base, m_object->size);
+    // The object goes with its last handle in any process; a child made by fork() shares its
+    // parent's lock, so it never decides that.
+    if (m_object->owner == getpid()) RemoveIfUnheld(m_object->fd, m_object->path);
+    close(m_object->fd);
+    delete m_object;
 }
 
 }  // namespace pal

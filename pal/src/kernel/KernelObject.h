@@ -55,10 +55,14 @@ T* ObjectOf(HANDLE handle) {
 }
 
 // A region of shared memory. A named region is a file in /dev/shm (POSIX shared memory), kept
-// open for the region's life with a shared flock on it: the lock marks a live handle in some
-// process and goes with the process however it ends. An object nobody holds a lock on is gone
-// (whoever finds one removes it), so a process that was killed leaves no object behind, as on
-// Windows. Unnamed regions are anonymous shared memory.
+// open with a shared flock on it while this process has a handle on it: the lock marks a live
+// handle in some process and goes with the process however it ends. An object nobody holds a lock
+// on is gone (whoever finds one removes it), so a process that was killed leaves no object behind,
+// as on Windows. A process maps each named object once, however many handles it opens on it, so
+// that the pthread objects inside have one address per process. Unnamed regions are anonymous
+// shared memory.
+struct OpenObject;
+
 class SharedRegion {
 public:
     enum class Mode { Create, Open };
@@ -78,14 +82,9 @@ public:
     std::size_t PayloadSize() const { return m_payloadSize; }
 
 private:
-    enum class Step { Attached, Absent, Failed, Retry };
-    Step OpenExisting(DWORD& error);
-    Step CreateNew(std::size_t payloadSize, void (*initialise)(void*), DWORD& error);
-
     void* m_payload = nullptr;
     std::size_t m_payloadSize = 0;
-    int m_fd = -1;       // named regions: the open file, with our shared lock on it
-    std::string m_path;  // named regions: the file's path
+    OpenObject* m_object = nullptr;  // named regions: this process's use of the object
 };
 
 }  // namespace pal

@@ -17,10 +17,11 @@ public:
 };
 
 // Each view of a named mapping attaches the region anew, so a view outlives the handle it was
-// made from, as on Windows. Guarded by viewsLock.
+// made from, as on Windows. A process maps a named object once, so views of one object share an
+// address (Windows gives each its own); each unmapping lets go of one of them. Guarded by viewsLock.
 std::mutex viewsLock;
-std::unordered_map<const void*, pal::SharedRegion*>& Views() {
-    static auto* views = new std::unordered_map<const void*, pal::SharedRegion*>();
+std::unordered_multimap<const void*, pal::SharedRegion*>& Views() {
+    static auto* views = new std::unordered_multimap<const void*, pal::SharedRegion*>();
     return *views;
 }
 
@@ -74,7 +75,7 @@ extern "C" LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD, DWORD dwFileOf
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(viewsLock);
-    Views()[view->Payload()] = view;
+    Views().emplace(view->Payload(), view);
     return view->Payload();
 }
 
