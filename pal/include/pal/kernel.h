@@ -4,9 +4,9 @@
 // Named objects live in POSIX shared memory: the object named N is the file
 // "/dev/shm/zanthrop.<kind>.N" (kind: mapping, mutex, event; every "/" or "\" in N becomes "_"),
 // so names of different kinds never collide, as on Windows where they share one namespace but
-// the module never reuses a name across kinds. Each handle keeps the file open with a shared
-// flock on it; an object goes with its last handle, also when the processes holding it were
-// killed (the next one to find it removes it).
+// the module never reuses a name across kinds. A process with handles on an object keeps its file
+// open (and mapped once) with a shared flock on it; an object goes with its last handle, also when
+// the processes holding it were killed (the next one to find it removes it).
 #pragma once
 
 #include "pal/types.h"
