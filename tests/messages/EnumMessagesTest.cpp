@@ -13,22 +13,30 @@
 #include "messages/CEnumMessages.h"
 #include "support/CountingMallocSpy.h"
 
-// Live blocks of the C++ free store in this program, to show that queue records are freed.
+// Live blocks of the C++ free store in this program, to show that queue records are freed; and
+// a budget of allocations after which the free store fails, to show what the queue does then.
 // The replacements below pair malloc with free themselves; the compiler cannot see that.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 static std::atomic<long> liveNewBlocks{0};
+static std::atomic<long> allocationBudget{-1};  // -1: unlimited
 
-void* operator new(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    ++liveNewBlocks;
-    return block;
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+static void* AllocateBlock(std::size_t size) {
+    long budget = allocationBudget.load();
+    while (budget >= 0) {
+        if (budget == 0) return nullptr;
+        if (allocationBudget.compare_exchange_weak(budget, budget - 1)) break;
+    }
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block != nullptr) ++liveNewBlocks;
     return block;
 }
+
+void* operator new(std::size_t size) {
+    void* block = AllocateBlock(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateBlock(size); }
 static void FreeBlock(void* block) {
     if (block != nullptr) --liveNewBlocks;
     std::free(block);
@@ -38,6 +46,14 @@ void operator delete(void* block, std::size_t) noexcept { FreeBlock(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { FreeBlock(block); }
 
 namespace {
+
+// Lets the next `allowed` allocations of the free store succeed and fails every later one, for
+// one scope.
+class AllocationBudget {
+public:
+    explicit AllocationBudget(long allowed) { allocationBudget = allowed; }
+    ~AllocationBudget() { allocationBudget = -1; }
+};
 
 BYTE* Frame(const char* text) {
     const size_t size = std::strlen(text);
@@ -107,6 +123,41 @@ TEST_F(EnumMessagesTest, RefusesEmptyFramesWithoutTakingThem) {
     EXPECT_EQ(byte, 1);
 }
 
+// When the queue cannot grow, push refuses the frame, which stays the caller's, and the queue
+// keeps what it had, in order.
+TEST_F(EnumMessagesTest, PushRefusedWhenTheQueueCannotGrow) {
+    constexpr int kFrames = 1000;
+    std::vector<BYTE*> frames;
+    for (int i = 0; i < kFrames; ++i) {
+        frames.push_back(static_cast<BYTE*>(CoTaskMemAlloc(sizeof(int))));
+        std::memcpy(frames.back(), &i, sizeof(int));
+    }
+    int accepted = 0;
+    {
+        AllocationBudget budget(0);
+        while (accepted < kFrames && m_raw->push(sizeof(int), frames[accepted])) ++accepted;
+    }
+    ASSERT_LT(accepted, kFrames);
+    EXPECT_EQ(m_raw->count(), accepted);
+    int refused = -1;
+    std::memcpy(&refused, frames[accepted], sizeof(int));  // still the caller's, untouched
+    EXPECT_EQ(refused, accepted);
+
+    for (int i = accepted; i < kFrames; ++i) ASSERT_TRUE(m_raw->push(sizeof(int), frames[i]));
+    bool ordered = true;
+    for (int i = 0; i < kFrames; ++i) {
+        LONG size = 0;
+        BYTE* data = nullptr;
+        ASSERT_EQ(m_queue->Next(&size, &data), S_OK);
+        int value = -1;
+        std::memcpy(&value, data, sizeof(int));
+        CoTaskMemFree(data);
+        ordered = ordered && size == static_cast<LONG>(sizeof(int)) && value == i;
+    }
+    EXPECT_TRUE(ordered);
+    EXPECT_EQ(m_raw->count(), 0);
+}
+
 TEST_F(EnumMessagesTest, TwoReferencesReadTheSameQueue) {
     ComPtr<IEnumMessages> other;
     ASSERT_EQ(m_queue.As(&other), S_OK);
@@ -136,20 +187,66 @@ TEST(EnumMessagesLifetimeTest, ReleasingTheLastReferenceFreesQueuedFramesAndReco
     ASSERT_EQ(CEnumMessages::MakeObject(&queue), S_OK);
     const LONG lockCountAlive = ModuleLifetime::Count();
     bool allPushed = true;
-    for (int i = 0; i < 5; ++i) allPushed = queue->push(8, static_cast<BYTE*>(CoTaskMemAlloc(8))) && allPushed;
+    // Enough frames to need more than one block of the queue's storage.
+    constexpr int kFrames = 100;
+    for (int i = 0; i < kFrames; ++i) allPushed = queue->push(8, static_cast<BYTE*>(CoTaskMemAlloc(8))) && allPushed;
     const long framesOutstanding = spy.Spy().Outstanding();
+    LONG size = 0;
+    BYTE* taken = nullptr;
+    const HRESULT next = queue->Next(&size, &taken);  // the reader's from here on
     const long newBlocksWithFrames = liveNewBlocks;
     queue->Release();
     const long newBlocksAfter = liveNewBlocks;
+    const long outstandingAfterRelease = spy.Spy().Outstanding();
+    CoTaskMemFree(taken);
 
     EXPECT_TRUE(allPushed);
+    EXPECT_EQ(next, S_OK);
     EXPECT_EQ(lockCountAlive, lockCountBefore + 1);  // a live queue keeps the module loaded
-    EXPECT_EQ(framesOutstanding, 5);
+    EXPECT_EQ(framesOutstanding, kFrames);
     EXPECT_GT(newBlocksWithFrames, newBlocksBefore);  // the object and the queue's storage
+    EXPECT_EQ(outstandingAfterRelease, 1);             // every queued frame but the one taken
     EXPECT_EQ(spy.Spy().Outstanding(), 0);
     EXPECT_EQ(newBlocksAfter, newBlocksBefore);
     EXPECT_EQ(ModuleLifetime::Count(), lockCountBefore);
     CoUninitialize();
+}
+
+// Every allocation that creation makes may fail in turn: each failure is E_OUTOFMEMORY, with
+// nothing left allocated and the module's lock count as it was.
+TEST(EnumMessagesLifetimeTest, CreationFailsCleanlyAtEveryAllocation) {
+    struct Attempt {
+        HRESULT hr;
+        CEnumMessages* queue;
+        LONG lockCount;
+        long newBlocks;
+    };
+    std::vector<Attempt> attempts;
+    attempts.reserve(64);
+    const LONG lockCountBefore = ModuleLifetime::Count();
+    const long newBlocksBefore = liveNewBlocks;
+    for (long allowed = 0; allowed < 64; ++allowed) {
+        Attempt attempt{};
+        {
+            AllocationBudget budget(allowed);
+            attempt.hr = CEnumMessages::MakeObject(&attempt.queue);
+        }
+        attempt.lockCount = ModuleLifetime::Count();
+        attempt.newBlocks = liveNewBlocks;
+        attempts.push_back(attempt);
+        if (attempt.hr == S_OK) break;
+    }
+
+    ASSERT_EQ(attempts.back().hr, S_OK);
+    ASSERT_GE(attempts.size(), 2u);  // the object's own allocation at least could fail
+    for (size_t i = 0; i + 1 < attempts.size(); ++i) {
+        EXPECT_EQ(attempts[i].hr, E_OUTOFMEMORY) << "failing allocation " << i;
+        EXPECT_EQ(attempts[i].queue, nullptr) << "failing allocation " << i;
+        EXPECT_EQ(attempts[i].lockCount, lockCountBefore) << "failing allocation " << i;
+        EXPECT_EQ(attempts[i].newBlocks, newBlocksBefore) << "failing allocation " << i;
+    }
+    attempts.back().queue->Release();
+    EXPECT_EQ(ModuleLifetime::Count(), lockCountBefore);
 }
 
 TEST_F(EnumMessagesTest, ConcurrentPushersLoseNothingAndKeepTheirOrder) {
