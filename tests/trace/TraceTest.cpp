@@ -74,11 +74,24 @@ TEST_F(TraceTest, ChannelSetWithoutTerminatorIsReadToTheFieldsEnd) {
     EXPECT_FALSE(TraceChannelEnabled("o"));
 }
 
-TEST_F(TraceTest, OutputOffStoresNothing) {
+TEST_F(TraceTest, OutputOffStoresNothingAndTakesNoLock) {
     m_reader.SetOutput(false);
     EXPECT_FALSE(TraceOutputOn());
-    TraceQO("nothing\n");
-    TraceFrame("qd", reinterpret_cast<const BYTE*>("ab"), 2, 1);
+    // With the trace mutex held elsewhere, trace calls still return: they never reach for it.
+    std::atomic<bool> returned{false};
+    std::thread tracer;
+    m_reader.Locked([&](TraceOutputArea&) {
+        tracer = std::thread([&] {
+            TraceQO("nothing\n");
+            TraceF("nothing\n");
+            TraceResult(0x8105);
+            TraceFrame("qd", reinterpret_cast<const BYTE*>("ab"), 2, 1);
+            returned = true;
+        });
+        for (int i = 0; i < 5000 && !returned; ++i) Sleep(1);
+        EXPECT_TRUE(returned);
+    });
+    tracer.join();
     EXPECT_TRUE(Lines().empty());
 }
 
@@ -349,6 +362,26 @@ TEST(TraceAttachTest, NoAreaAtStartUpMeansNoTracingEvenAfterItAppears) {
         EXPECT_FALSE(TraceOutputOn());
         EXPECT_TRUE(reader.Take().empty());
     }
+    const TestNames gone("none");
+    trace_testing::Reattach(gone.Names());
+}
+
+TEST(TraceAttachTest, WithoutItsMutexAProcessDoesNotTrace) {
+    const TestNames names("nomutex");
+    TraceReader reader;
+    ASSERT_TRUE(reader.Create(names.Names()));
+    reader.SetChannels("QO");
+    reader.SetOutput(true);
+#ifdef _WIN32
+    const std::string badMutex = "NoSuchNamespace\\" + names.mutex;  // no such object directory
+#else
+    const std::string badMutex = std::string(300, 'm');  // longer than a file name can be
+#endif
+    ASSERT_EQ(CreateMutexA(nullptr, FALSE, badMutex.c_str()), nullptr);
+    trace_testing::Reattach({names.area.c_str(), badMutex.c_str(), names.event.c_str()});
+    EXPECT_FALSE(TraceOutputOn());
+    TraceQO("not seen\n");
+    EXPECT_TRUE(reader.Take().empty());
     const TestNames gone("none");
     trace_testing::Reattach(gone.Names());
 }
