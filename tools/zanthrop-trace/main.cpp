@@ -35,10 +35,16 @@ const char kUsage[] =
     "  --names A,M,E     use other names for the area, mutex and event\n";
 
 std::atomic<bool> stopRequested{false};
+std::atomic<bool> outputSwitchedOff{false};
 
 #ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD) {
+BOOL WINAPI OnConsoleControl(DWORD type) {
     stopRequested = true;
+    // A closed console, log-off or shutdown ends the process when this returns: first let the
+    // main loop switch output off (the system allows a few seconds).
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        for (int i = 0; i < 400 && !outputSwitchedOff; ++i) Sleep(10);
+    }
     return TRUE;
 }
 #else
@@ -158,6 +164,7 @@ int main(int argc, char** argv) {
         if (options.seconds >= 0 && elapsed() >= options.seconds) done = true;
     }
     reader.SetOutput(false);  // before letting go, so no writer waits for us
+    outputSwitchedOff = true;
     const double seconds = elapsed();
     std::fprintf(stderr, "zanthrop-trace: %lld lines taken in %.1f s (%.0f lines per second), %lld shown\n", taken,
                  seconds, seconds > 0 ? taken / seconds : 0.0, shown);
