@@ -31,3 +31,13 @@ function(zanthrop_add_test name)
         WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
         PROPERTIES ${_properties})
 endfunction()
+
+# Adds every sub-folder of the current folder that has a CMakeLists.txt: one component each.
+function(zanthrop_add_component_folders)
+    file(GLOB _parts LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(part ${_parts})
+        if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${part} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${part}/CMakeLists.txt)
+            add_subdirectory(${part})
+        endif()
+    endforeach()
+endfunction()
