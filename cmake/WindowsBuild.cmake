@@ -1,4 +1,5 @@
 # The Windows build: mingw-w64 cross-build, tests run under Wine in a private prefix.
+enable_language(RC)
 set(ZANTHROP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(ZANTHROP_WINE_LOADER /usr/lib/wine/wine64)

@@ -1,6 +1,6 @@
 # Settings shared by every target of our own code (not by third-party code built alongside).
 function(zanthrop_target_defaults target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror>)
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/Zanthrop)
     if(WIN32)
         target_compile_definitions(${target} PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)

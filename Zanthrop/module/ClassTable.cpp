@@ -1,32 +1,20 @@
 // The module's class table and its class-object entry points.
-#include <atomic>
+#include "module/ClassTable.h"
+
 #include <mutex>
 
 #include "com/ModuleLifetime.h"
 #include "converters/CProtocolConverter.h"
 #include "converters/CTCPProtocolConverter.h"
-#include "module/ClassObject.h"
+#include "module/Exports.h"
 #include "tapi/CTapiConverter.h"
-
-#ifdef _WIN32
-#define ZANTHROP_EXPORT
-#else
-#define ZANTHROP_EXPORT __attribute__((visibility("default")))
-#endif
 
 namespace {
 
-struct ClassEntry {
-    const CLSID* clsid;
-    ObjectCreator creator;
-    std::atomic<CClassObject*> classObject{nullptr};  // made on first request, kept until unload
-};
-
-// In lookup and registration order.
-ClassEntry classTable[] = {
-    {&CLSID_CoZTK_ProtocolConverter, &CProtocolConverter::CreateObject, {}},
-    {&CLSID_CoZTK_TapiConverter, &CTapiConverter::CreateObject, {}},
-    {&CLSID_CoZTK_TCPProtocolConverter, &CTCPProtocolConverter::CreateObject, {}},
+ClassEntry classTable[kClassCount] = {
+    {&CLSID_CoZTK_ProtocolConverter, &CProtocolConverter::CreateObject, 101, {}},
+    {&CLSID_CoZTK_TapiConverter, &CTapiConverter::CreateObject, 103, {}},
+    {&CLSID_CoZTK_TCPProtocolConverter, &CTCPProtocolConverter::CreateObject, 105, {}},
 };
 
 std::mutex classTableLock;  // guards the lazy creation of class objects
@@ -41,6 +29,8 @@ struct ClassTableShutdown {
 } classTableShutdown;
 
 }  // namespace
+
+ClassEntry (&ClassTable())[kClassCount] { return classTable; }
 
 extern "C" ZANTHROP_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     if (ppv == nullptr) return E_POINTER;

@@ -25,7 +25,7 @@ protected:
 #ifdef _WIN32
         m_module = LoadLibraryA((dir + "Zanthrop.dll").c_str());
 #else
-        m_module = LoadLibraryA((dir + "libZanthrop.so").c_str());
+        m_module = LoadLibraryA((dir + "Zanthrop.so").c_str());
 #endif
         ASSERT_NE(m_module, nullptr);
         m_getClassObject = reinterpret_cast<GetClassObjectFunction>(Export(m_module, "DllGetClassObject"));

@@ -46,8 +46,12 @@ STDAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 STDAPI_(void) CoUninitialize(void);
 
 // Activation. Class objects are those registered in the calling thread's apartment with
-// CoRegisterClassObject, the global interface table's (CLSID_StdGlobalInterfaceTable), then
-// those of an installed resolver (later: in-process servers named by the registry).
+// CoRegisterClassObject, the global interface table's (CLSID_StdGlobalInterfaceTable), then for
+// CLSCTX_INPROC_SERVER the in-process server that the registry names under
+// HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32 (its default value: the library's path). Such
+// a library is loaded once and stays loaded; its DllGetClassObject is asked for the class object.
+// A missing library gives HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), a library without
+// DllGetClassObject CO_E_ERRORINDLL.
 //
 // CoRegisterClassObject: holds one reference to pUnk until revoked; *lpdwRegister receives a
 // non-zero cookie. E_INVALIDARG for a null pUnk or lpdwRegister; CO_E_NOTINITIALIZED without an
@@ -66,6 +70,10 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, 
 // as CoGetClassObject does; otherwise the factory's CreateInstance result, with pUnkOuter passed
 // through unchecked (the factory decides about aggregation).
 STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+// The class identifier that HKEY_CLASSES_ROOT\<lpszProgID>\CLSID names. E_INVALIDARG for a null
+// argument, CO_E_CLASSSTRING when the ProgID is not registered or names no valid identifier
+// (*lpclsid is then cleared). Needs no apartment.
+STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
 
 // The task allocator: memory that crosses interfaces, freed by its receiver. Needs no apartment.
 // Alloc(0) yields a block; Free(null) does nothing; Realloc(null, cb) allocates, Realloc(pv, 0)

@@ -62,14 +62,21 @@ extern "C" DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 extern "C" BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 extern "C" BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 
-// The path of the executable (hModule null) or of the shared library hModule. Returns the
-// length written without the NUL; a path that does not fit is cut to nSize characters (no NUL), nSize
-// is returned and ERROR_INSUFFICIENT_BUFFER set.
-extern "C" DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
-
-// Shared libraries: LoadLibraryA loads (or finds) one by path, GetProcAddress finds an exported
-// function, FreeLibrary lets go of it.
+// Shared libraries: LoadLibraryA loads (or finds) one by path (ERROR_MOD_NOT_FOUND when it
+// cannot), GetProcAddress finds an exported function, FreeLibrary lets go of it.
 typedef void (*FARPROC)(void);
 extern "C" HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 extern "C" FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 extern "C" BOOL FreeLibrary(HMODULE hLibModule);
+
+// The path of the executable (hModule null) or of the loaded module hModule. Returns the
+// length written without the NUL; a path that does not fit is cut to nSize characters (no NUL), nSize
+// is returned and ERROR_INSUFFICIENT_BUFFER set.
+extern "C" DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// The module that holds an address: only GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS lookups are
+// supported (ERROR_INVALID_PARAMETER otherwise). Without ..._UNCHANGED_REFCOUNT the handle holds
+// a reference that FreeLibrary releases.
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x2u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4u
+extern "C" BOOL GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);

@@ -1,9 +1,9 @@
 // Activation by class identifier: class objects registered in the caller's apartment with
-// CoRegisterClassObject, the built-in global interface table, then the installed resolver.
+// CoRegisterClassObject, the built-in global interface table, then in-process servers named by
+// the registry.
 #include "Activation.h"
 #include "Ref.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace {
@@ -18,8 +18,6 @@ Registrations& Table() {
     static Registrations* table = new Registrations();  // outlives static destruction of clients
     return *table;
 }
-
-std::atomic<pal::ClassObjectResolver> resolver{nullptr};
 
 // The class object registered for clsid in apartment for one of the contexts, with an added
 // reference, or null.
@@ -65,8 +63,6 @@ GlobalTableClassObject globalTableClassObject;
 }  // namespace
 
 namespace pal {
-
-void SetClassObjectResolver(ClassObjectResolver r) { resolver.store(r); }
 
 ClassRegistrations TakeRegistrationsOf(ApartmentId apartment) {
     ClassRegistrations taken;
@@ -139,10 +135,7 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID /*pvReserved
     if (IsEqualCLSID(rclsid, CLSID_StdGlobalInterfaceTable)) {
         return globalTableClassObject.QueryInterface(riid, ppv);
     }
-    if (pal::ClassObjectResolver r = resolver.load()) {
-        return r(rclsid, riid, ppv);
-    }
-    return REGDB_E_CLASSNOTREG;
+    return pal::InprocServerClassObject(rclsid, riid, ppv);
 }
 
 STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {

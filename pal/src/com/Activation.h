@@ -32,14 +32,11 @@ using ClassRegistrations = std::list<ClassRegistration>;
 // its locks (a release may run arbitrary code).
 ClassRegistrations TakeRegistrationsOf(ApartmentId apartment);
 
-// Looks for a class object of clsid beyond those registered in the process (for instance among
-// in-process servers named by the registry). Returns S_OK with an added reference in *ppv, or
-// REGDB_E_CLASSNOTREG, or the failure that prevented loading the class.
-using ClassObjectResolver = HRESULT (*)(REFCLSID clsid, REFIID riid, void** ppv);
-
-// Installs the resolver consulted for CLSCTX_INPROC_SERVER after the apartment's own
-// registrations and the built-in classes (one at a time; null removes it).
-void SetClassObjectResolver(ClassObjectResolver resolver);
+// The class object of an in-process server that the registry names for clsid
+// (HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32): the library is loaded once and kept, and its
+// DllGetClassObject asked. REGDB_E_CLASSNOTREG when no server is registered; the load's failure
+// as an HRESULT; CO_E_ERRORINDLL when the library exports no DllGetClassObject.
+HRESULT InprocServerClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 // The process's global interface table (a singleton without a reference count).
 IUnknown* GlobalInterfaceTable();
