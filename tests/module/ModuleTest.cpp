@@ -2,6 +2,9 @@
 // through its exported entry points, and asked whether it may be unloaded.
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "com/ComPtr.h"
 #include "interfaces/ZanthropIds.h"
 #include "sim/SimObjects.h"
@@ -20,6 +23,11 @@ protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         m_framework = std::make_unique<SimFramework>();
+        LoadModule();
+    }
+    // Loads the module (again: a module unloaded before starts afresh, without class objects).
+    void LoadModule() {
+        if (m_module != nullptr) FreeLibrary(m_module);
         const std::string exe = SiblingProgram("x");
         const std::string dir = exe.substr(0, exe.find_last_of("\\/") + 1);
 #ifdef _WIN32
@@ -81,6 +89,27 @@ TEST_F(ModuleTest, ClassObjectsAreCachedAndExtraReferencesHoldTheModule) {
     EXPECT_EQ(m_canUnloadNow(), S_FALSE);
     factory = ClassObject(CLSID_CoZTK_TCPProtocolConverter);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+}
+
+TEST_F(ModuleTest, ThreadsAskingForTheSameClassAtOnceGetTheSameClassObject) {
+    for (int round = 0; round < 20 && !HasFailure(); ++round) {
+        LoadModule();  // a fresh module each round, so the racing threads make the class object
+        void* objects[4] = {};
+        std::vector<std::thread> threads;
+        for (void*& object : objects) {
+            threads.emplace_back([this, &object] {
+                IClassFactory* factory = nullptr;
+                if (SUCCEEDED(m_getClassObject(CLSID_CoZTK_TCPProtocolConverter, IID_IClassFactory,
+                                               reinterpret_cast<void**>(&factory)))) {
+                    object = factory;
+                    factory->Release();
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        for (void* object : objects) EXPECT_EQ(object, objects[0]);
+        EXPECT_NE(objects[0], nullptr);
+    }
 }
 
 TEST_F(ModuleTest, ObjectsAndTheirEnumeratorsHoldTheModule) {

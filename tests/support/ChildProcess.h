@@ -8,6 +8,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -30,23 +31,42 @@ inline std::string SiblingProgram(const std::string& name) {
 class ChildProcess {
 public:
     // Starts program with arguments; Started() tells whether it runs.
-    ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
+    // With outputFile, the program's standard output goes to that file (made anew).
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const std::string& outputFile = "") {
 #ifdef _WIN32
         std::string commandLine = "\"" + program + "\"";
         for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
+        HANDLE output = INVALID_HANDLE_VALUE;
+        if (!outputFile.empty()) {
+            SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+            output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+            startup.hStdOutput = output;
+            startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        }
         PROCESS_INFORMATION info{};
-        if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
+                           nullptr, &startup, &info)) {
             CloseHandle(info.hThread);
             m_process = info.hProcess;
         }
+        if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
 #else
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!outputFile.empty()) {
+            posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
 #endif
     }
     ~ChildProcess() { Wait(); }

@@ -30,6 +30,8 @@ extern "C" LONG InterlockedExchangeAdd(LONG volatile* target, LONG value);
 // The calling thread's identifier: non-zero, distinct among live threads of the process, the same
 // for the thread's whole life.
 extern "C" DWORD GetCurrentThreadId(void);
+// The calling process's identifier.
+extern "C" DWORD GetCurrentProcessId(void);
 
 // Suspends the thread for at least the given time; 0 gives up the rest of its time slice.
 extern "C" void Sleep(DWORD milliseconds);

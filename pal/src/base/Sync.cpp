@@ -54,6 +54,8 @@ extern "C" DWORD GetCurrentThreadId(void) {
     return cachedThreadId;
 }
 
+extern "C" DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
 extern "C" void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
         sched_yield();
