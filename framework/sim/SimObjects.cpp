@@ -141,6 +141,7 @@ STDMETHODIMP SimPortMessage::SetKind(LONG lKind) {
 // --- stack ---
 
 std::atomic<int> SimStack::controlFrameEvery{4};
+std::atomic<long> SimStack::controlFramesDelivered{0};
 std::atomic<bool> SimStack::lendNothing{false};
 
 SimStack::~SimStack() { Close(); }
@@ -260,6 +261,7 @@ void SimStack::Run() {
             const bool tapi = !m_tcp && (m_responses / every) % 2 == 0;
             const char* control = tapi ? kTapi : kInformation;
             Deliver(reinterpret_cast<const BYTE*>(control), static_cast<LONG>(std::strlen(control)));
+            ++controlFramesDelivered;
         }
         std::vector<BYTE> response = {'R', 'S', 'P', ':'};
         response.insert(response.end(), request.begin(), request.end());

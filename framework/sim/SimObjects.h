@@ -94,6 +94,8 @@ public:
     static constexpr bool kCountsTowardsModule = false;
     // Every how many responses a control frame comes first (0: never).
     static std::atomic<int> controlFrameEvery;
+    // Control frames delivered by all stacks so far.
+    static std::atomic<long> controlFramesDelivered;
     // When set, QueryObject succeeds without yielding the configuration (a misbehaving stack).
     static std::atomic<bool> lendNothing;
 

@@ -32,7 +32,8 @@ const char kUsage[] =
     "  --filter TEXT     show only lines that contain TEXT\n"
     "  --count N         stop after N lines\n"
     "  --seconds S       stop after S seconds\n"
-    "  --names A,M,E     use other names for the area, mutex and event\n";
+    "  --names A,M,E     use other names for the area, mutex and event\n"
+    "  --stop-event NAME stop when the named event (made by whoever starts the viewer) is set\n";
 
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> outputSwitchedOff{false};
@@ -70,6 +71,7 @@ struct Options {
     long long count = -1;
     double seconds = -1;
     std::string area = kTraceOutputName, mutex = kTraceMutexName, event = kTraceEventName;
+    std::string stopEvent;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -88,6 +90,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (!ParsePositive(value, options.count)) return false;
         } else if (option == "--seconds") {
             if (!ParsePositive(value, options.seconds)) return false;
+        } else if (option == "--stop-event") {
+            options.stopEvent = value;
         } else if (option == "--names") {
             const size_t first = value.find(','), second = value.find(',', first + 1);
             if (first == std::string::npos || second == std::string::npos) return false;
@@ -134,6 +138,12 @@ int main(int argc, char** argv) {
                    "earlier one): lines go to whichever viewer takes them first\n",
                    stderr);
     }
+    // A program that runs the viewer for a while asks it to stop through this event.
+    HANDLE stopEvent = nullptr;
+    if (!options.stopEvent.empty() && (stopEvent = OpenEventA(SYNCHRONIZE, FALSE, options.stopEvent.c_str())) == nullptr) {
+        std::fprintf(stderr, "zanthrop-trace: no event named %s\n", options.stopEvent.c_str());
+        return 1;
+    }
     reader.SetChannels(options.channels);
     reader.SetOutput(true);
     std::fprintf(stderr, "zanthrop-trace: listening on channels %s\n", options.channels.c_str());
@@ -161,8 +171,11 @@ int main(int argc, char** argv) {
             }
         }
         if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) done = true;  // nobody reads our output any more
+        if (file != nullptr) std::fflush(file);
         if (options.seconds >= 0 && elapsed() >= options.seconds) done = true;
+        if (stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) done = true;
     }
+    if (stopEvent != nullptr) CloseHandle(stopEvent);
     reader.SetOutput(false);  // before letting go, so no writer waits for us
     outputSwitchedOff = true;
     const double seconds = elapsed();
