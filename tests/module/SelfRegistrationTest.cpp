@@ -192,7 +192,22 @@ TEST_F(SelfRegistrationTest, UnregisteringWhatWasNeverRegisteredSucceeds) {
     EXPECT_EQ(ReadRows(HKEY_CLASSES_ROOT, AllClassKeys()), RegistryRows{});
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Installers look for this entry before they call DllRegisterServer.
+TEST(ModuleVersionTest, TheVersionInformationAnnouncesSelfRegistration) {
+    const std::string module = BinDirectory() + kModuleFile;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(module.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(module.c_str(), 0, size, info.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    EXPECT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\OLESelfRegister", &value, &length));
+    EXPECT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\OriginalFilename", &value, &length));
+    EXPECT_STREQ(static_cast<const char*>(value), "Zanthrop.DLL");
+}
+#else
 // On Windows the type library travels inside the module; on Linux it is the file beside it.
 TEST_F(SelfRegistrationTest, WithoutItsTypeLibraryRegistrationFailsAfterTheClasses) {
     fs::remove(TypeLibPath());
