@@ -22,8 +22,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: zanthrop-demo [--requests N] [--module PATH] [--trace FILE]\n"
+    "usage: zanthrop-demo [--requests N] [--channels SET] [--module PATH] [--trace FILE]\n"
     "  --requests N   requests per converter (default 10000)\n"
+    "  --channels SET the viewer's channels (default QOE)\n"
     "  --module PATH  the module to register (default: the one built beside this program)\n"
     "  --trace FILE   where the viewer's lines go (default: zanthrop-demo-trace.txt beside the module)\n";
 
@@ -35,6 +36,7 @@ const char kModuleFile[] = "Zanthrop.so";
 
 struct Options {
     long requests = 10000;
+    std::string channels = "QOE";
     std::string module;
     std::string trace;
 };
@@ -48,6 +50,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             char* end = nullptr;
             options.requests = std::strtol(value.c_str(), &end, 10);
             if (*end != 0 || options.requests <= 0) return false;
+        } else if (option == "--channels") {
+            options.channels = value;
         } else if (option == "--module") {
             options.module = value;
         } else if (option == "--trace") {
@@ -145,10 +149,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::printf("* starting zanthrop-trace on channels Q, O, E (lines to %s)\n", options.trace.c_str());
+    std::printf("* starting zanthrop-trace on channels %s (lines to %s)\n", options.channels.c_str(), options.trace.c_str());
     const std::string stopName = "ZanthropDemoStop_" + std::to_string(GetCurrentProcessId());
     HANDLE stopViewer = CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
-    ChildProcess viewer(SiblingProgram("zanthrop-trace"), {"--channels", "QOE", "--stop-event", stopName}, options.trace);
+    ChildProcess viewer(SiblingProgram("zanthrop-trace"), {"--channels", options.channels, "--stop-event", stopName}, options.trace);
     if (!viewer.Started() || !WaitForTraceArea()) std::printf("  the viewer did not start: no trace lines\n");
 
     // The module is loaded by the first activation below, after the viewer made the trace area.
