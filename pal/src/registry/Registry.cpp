@@ -40,6 +40,17 @@ pid_t databaseOwner = 0;
 std::vector<sqlite3*> inheritedDatabases;
 std::unordered_set<OpenKey*> openKeys;
 
+// The connection lives as long as the process; it is closed when the library goes, so that
+// memory checkers see nothing of it left behind.
+struct CloseAtExit {
+    ~CloseAtExit() {
+        std::lock_guard<std::mutex> guard(databaseLock);
+        if (database != nullptr && databaseOwner == getpid()) sqlite3_close_v2(database);
+        database = nullptr;
+        databasePath.clear();
+    }
+} closeAtExit;
+
 // Case folding as Windows does it for names; the order of folded names is the enumeration order.
 std::string Fold(const std::string& name) {
     std::string folded = name;
