@@ -5,7 +5,8 @@ with our value, its baseline measured in the same run, and their ratio (or diffe
     report.py --out results.json [--dll Zanthrop.dll] program1.json program2.json ...
 
 Every figure is the median over the repetitions of a benchmark. The noise column is the larger
-coefficient of variation (standard deviation / mean, over the repetitions) of the two sides.
+coefficient of variation (standard deviation / mean, over the repetitions) of the two sides, or,
+where one benchmark runs both sides in turn, that of its per-repetition ratio.
 """
 import argparse
 import datetime
@@ -24,37 +25,44 @@ SYSTEM_DLLS = {
     "user32.dll", "ws2_32.dll", "rpcrt4.dll", "ntdll.dll", "shell32.dll",
 }
 
-# (figure, what ours is, benchmark, what the baseline is, benchmark, measure, comparison, target)
-# measure: "ns" (real time per iteration), "rate" (items per second) or a counter's name.
-# comparison: "ratio" (ours / baseline) or "diff" (ours - baseline).
+# (figure, ours, what the baseline is, baseline, comparison, target)
+# ours and baseline: (benchmark run name, measure); measure is "ns" (real time per iteration),
+# "rate" (items per second) or a counter's name.
+# comparison: "ratio" (ours / baseline), "diff" (ours - baseline), or a (benchmark, counter) pair
+# for benchmarks that run both sides batch by batch in turn and give the ratio of each repetition.
 FIGURES = [
-    ("1 Trace call, output off (no viewer)", "BM_TraceOutputOff",
-     "empty non-inlined call", "BM_EmptyCall", "ns", "diff", None),
-    ("1 Trace call, viewer attached, output off", "BM_TraceViewerOutputOff",
-     "empty non-inlined call", "BM_EmptyCall", "ns", "diff", None),
-    ("2 Trace line into the ring (draining reader)", "BM_TraceQOIntoRing",
-     "snprintf into a buffer", "BM_SnprintfSameLine", "rate", "ratio", None),
-    ("2 Trace line into the ring (draining reader)", "BM_TraceQOIntoRing",
-     "spdlog sync logger, null_sink_mt", "BM_SpdlogNullSink", "rate", "ratio", None),
-    ("3 Receive -> queue -> Next, 64 B, 1 thread", "BM_ConverterReceiveToNext/1",
-     "std::mutex + std::deque", "BM_MutexDequeBaseline/1", "rate", "ratio", 0.8),
-    ("3 Receive -> queue -> Next, 64 B, 4 threads", "BM_ConverterReceiveToNext/4",
-     "std::mutex + std::deque", "BM_MutexDequeBaseline/4", "rate", "ratio", 0.8),
-    ("4 CompareConfiguration, legacy", "BM_CompareConfigurationLegacy",
-     "fetch + convert the texts only", "BM_ConfigurationFetchLegacy", "rate", "ratio", None),
-    ("4 CompareConfiguration, TCP", "BM_CompareConfigurationTcp",
-     "fetch + convert the texts only", "BM_ConfigurationFetchTcp", "rate", "ratio", None),
-    ("5 Send through a converter", "BM_SendThroughConverter",
-     "same calls made directly", "BM_SendDirect", "rate", "ratio", None),
-    ("6 Round trips through a converter", "BM_RoundTripThroughConverter",
-     "framework driven directly", "BM_RoundTripDirect", "rate", "ratio", None),
-    ("7 Heap bytes per queued frame beyond 64 B", "BM_QueuedFrameBytes",
-     "same frames in a std::deque", "BM_QueuedFrameBytesDeque", "bytes_per_frame", "ratio", None),
-    ("7 Resident size with the module (VmRSS)", "BM_ResidentWithModule",
-     "same process without it", "BM_ResidentWithoutModule", "resident_kb", "diff", None),
+    ("1 Trace call, output off (no viewer)", ("BM_TraceOutputOff", "ns"),
+     "empty non-inlined call", ("BM_EmptyCall", "ns"), "diff", None),
+    ("1 Trace call, viewer attached, output off", ("BM_TraceViewerOutputOff", "ns"),
+     "empty non-inlined call", ("BM_EmptyCall", "ns"), "diff", None),
+    ("2 Trace line into the ring (draining reader)", ("BM_TraceQOIntoRing", "rate"),
+     "snprintf into a buffer", ("BM_SnprintfSameLine", "rate"), "ratio", None),
+    ("2 Trace line into the ring (draining reader)", ("BM_TraceQOIntoRing", "rate"),
+     "spdlog sync logger, null_sink_mt", ("BM_SpdlogNullSink", "rate"), "ratio", None),
+    ("3 Receive -> queue -> Next, 64 B, 1 thread", ("BM_ReceiveToNextVsMutexDeque/1", "ours_per_second"),
+     "std::mutex + std::deque", ("BM_ReceiveToNextVsMutexDeque/1", "baseline_per_second"),
+     ("BM_ReceiveToNextVsMutexDeque/1", "ratio"), 0.8),
+    ("3 Receive -> queue -> Next, 64 B, 4 threads", ("BM_ReceiveToNextVsMutexDeque/4", "ours_per_second"),
+     "std::mutex + std::deque", ("BM_ReceiveToNextVsMutexDeque/4", "baseline_per_second"),
+     ("BM_ReceiveToNextVsMutexDeque/4", "ratio"), 0.8),
+    ("4 CompareConfiguration, legacy", ("BM_CompareConfigurationLegacy", "rate"),
+     "fetch + convert the texts only", ("BM_ConfigurationFetchLegacy", "rate"), "ratio", None),
+    ("4 CompareConfiguration, TCP", ("BM_CompareConfigurationTcp", "rate"),
+     "fetch + convert the texts only", ("BM_ConfigurationFetchTcp", "rate"), "ratio", None),
+    ("5 Send through a converter", ("BM_SendThroughConverter", "rate"),
+     "same calls made directly", ("BM_SendDirect", "rate"), "ratio", None),
+    ("6 Round trips through a converter", ("BM_RoundTripVsDirect", "ours_per_second"),
+     "framework driven directly", ("BM_RoundTripVsDirect", "baseline_per_second"),
+     ("BM_RoundTripVsDirect", "ratio"), None),
+    ("7 Heap bytes per queued frame beyond 64 B", ("BM_QueuedFrameBytes", "bytes_per_frame"),
+     "same frames in a std::deque", ("BM_QueuedFrameBytesDeque", "bytes_per_frame"), "ratio", None),
+    ("7 Resident size with the module (VmRSS)", ("BM_ResidentWithModule", "resident_kb"),
+     "same process without it", ("BM_ResidentWithoutModule", "resident_kb"), "diff", None),
 ]
 
-UNITS = {"ns": "ns", "rate": "/s", "bytes_per_frame": "B", "resident_kb": "kB"}
+UNITS = {"ns": "ns", "rate": "/s", "ours_per_second": "/s", "baseline_per_second": "/s", "bytes_per_frame": "B",
+         "resident_kb": "kB"}
+RATES = {"rate", "ours_per_second", "baseline_per_second"}
 
 
 def load_programs(paths):
@@ -97,7 +105,7 @@ def cv(values):
 def show(value, measure):
     if value is None:
         return "n/a"
-    if measure == "rate":
+    if measure in RATES:
         for limit, suffix in ((1e6, "M"), (1e3, "k")):
             if abs(value) >= limit:
                 return f"{value / limit:.3g}{suffix}/s"
@@ -109,22 +117,28 @@ def show(value, measure):
 
 def figures(programs):
     rows = []
-    for label, ours_name, base_label, base_name, measure, comparison, target in FIGURES:
+    for label, (ours_name, measure), base_label, (base_name, base_measure), comparison, target in FIGURES:
         ours_values = samples(programs, ours_name, measure)
-        base_values = samples(programs, base_name, measure)
+        base_values = samples(programs, base_name, base_measure)
         ours = statistics.median(ours_values) if ours_values else None
         base = statistics.median(base_values) if base_values else None
         row = {
-            "figure": label, "ours_benchmark": ours_name, "baseline": base_label,
-            "baseline_benchmark": base_name, "measure": measure, "ours": ours, "baseline_value": base,
-            "repetitions": [len(ours_values), len(base_values)],
-            "noise": max(cv(ours_values), cv(base_values)) if ours_values and base_values else None,
-            "comparison": comparison, "target": target,
+            "figure": label, "ours_benchmark": ours_name, "ours_measure": measure, "ours": ours,
+            "baseline": base_label, "baseline_benchmark": base_name, "baseline_measure": base_measure,
+            "baseline_value": base, "repetitions": [len(ours_values), len(base_values)], "target": target,
         }
-        if ours is not None and base is not None:
-            row["result"] = ours - base if comparison == "diff" else (ours / base if base else None)
+        result = None
+        if isinstance(comparison, tuple):  # both sides in one benchmark: the median of its ratios
+            ratios = samples(programs, *comparison)
+            result = statistics.median(ratios) if ratios else None
+            row["noise"] = cv(ratios) if ratios else None
+            comparison = "ratio"
         else:
-            row["result"] = None
+            row["noise"] = max(cv(ours_values), cv(base_values)) if ours_values and base_values else None
+            if ours is not None and base is not None:
+                result = ours - base if comparison == "diff" else (ours / base if base else None)
+        row["comparison"] = comparison
+        row["result"] = result
         rows.append(row)
     return rows
 
@@ -173,15 +187,15 @@ def table(rows, dll, host):
         if result is None:
             shown = "n/a"
         elif row["comparison"] == "diff":
-            shown = ("+" if result >= 0 else "") + show(result, row["measure"])
+            shown = ("+" if result >= 0 else "") + show(result, row["ours_measure"])
         else:
             shown = f"x{result:.2f}"
         target = ""
         if row["target"] is not None and result is not None:
             target = f">= {row['target']:g} " + ("met" if result >= row["target"] else "NOT MET")
         noise = f"{row['noise'] * 100:.0f}%" if row["noise"] is not None else ""
-        lines.append([row["figure"], show(row["ours"], row["measure"]), row["baseline"],
-                      show(row["baseline_value"], row["measure"]), shown, noise, target])
+        lines.append([row["figure"], show(row["ours"], row["ours_measure"]), row["baseline"],
+                      show(row["baseline_value"], row["baseline_measure"]), shown, noise, target])
     if dll.get("exists"):
         stripped = f" ({dll['stripped_size'] / 1024:.0f} kB stripped)" if "stripped_size" in dll else ""
         lines.append(["8 Zanthrop.dll (i686) size", f"{dll['size'] / 1024:.0f} kB{stripped}", "", "", "", "", ""])

@@ -8,6 +8,7 @@
 //  - heap bytes per queued frame against the same frames in a std::deque.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <malloc.h>
 #include <cstring>
@@ -63,84 +64,119 @@ public:
     STDMETHODIMP SetKind(LONG) override { return S_OK; }
 };
 
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Runs our side and the baseline batch by batch in turn (in alternating order), so that both see
+// the same load on a shared machine. The benchmark's own time is ours; the counters hold both
+// rates and the ratio ours / baseline of the repetition.
+template <class Ours, class Baseline>
+void Paired(benchmark::State& state, double itemsPerBatch, Ours ours, Baseline baseline) {
+    double oursSeconds = 0, baselineSeconds = 0;
+    bool oursFirst = true;
+    for (auto _ : state) {
+        double a = 0, b = 0;
+        if (oursFirst) {
+            a = ours();
+            b = baseline();
+        } else {
+            b = baseline();
+            a = ours();
+        }
+        oursFirst = !oursFirst;
+        state.SetIterationTime(a);
+        oursSeconds += a;
+        baselineSeconds += b;
+    }
+    const double items = itemsPerBatch * static_cast<double>(state.iterations());
+    state.counters["ours_per_second"] = items / oursSeconds;
+    state.counters["baseline_per_second"] = items / baselineSeconds;
+    state.counters["ratio"] = baselineSeconds / oursSeconds;
+    state.SetItemsProcessed(static_cast<int64_t>(items));
+}
+
+constexpr long kFramesPerThread = 20000;
+
 // The converter path: N delivering threads call Receive; this thread drains with GetReceiveData/Next.
-void BM_ConverterReceiveToNext(benchmark::State& state) {
+double ConverterBatch(IStackCallback* callback, IZTK_ProtocolConverter* converter, int threads) {
+    const Clock::time_point start = Clock::now();
+    std::vector<std::thread> stack;
+    for (int t = 0; t < threads; ++t) {
+        stack.emplace_back([callback] {
+            BenchMessage message;
+            for (long i = 0; i < kFramesPerThread; ++i) callback->Receive(&message);
+        });
+    }
+    long taken = 0;
+    ComPtr<IEnumMessages> messages;
+    LONG count = 0;
+    converter->GetReceiveData(0, &count, messages.Put());
+    while (taken < kFramesPerThread * threads) {
+        LONG size = 0;
+        BYTE* data = nullptr;
+        if (messages->Next(&size, &data) == S_OK) {
+            CoTaskMemFree(data);
+            ++taken;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    for (auto& thread : stack) thread.join();
+    return SecondsSince(start);
+}
+
+// The baseline: the same buffers pushed and popped through a std::mutex + std::deque.
+double MutexDequeBatch(int threads) {
+    const Clock::time_point start = Clock::now();
+    std::mutex lock;
+    std::deque<std::pair<BYTE*, LONG>> queue;
+    std::vector<std::thread> producers;
+    for (int t = 0; t < threads; ++t) {
+        producers.emplace_back([&] {
+            BenchMessage message;
+            for (long i = 0; i < kFramesPerThread; ++i) {
+                LONG size = 0;
+                BYTE* data = nullptr;
+                message.GetData(&size, &data);
+                std::lock_guard<std::mutex> guard(lock);
+                queue.emplace_back(data, size);
+            }
+        });
+    }
+    long taken = 0;
+    while (taken < kFramesPerThread * threads) {
+        std::pair<BYTE*, LONG> frame{nullptr, 0};
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!queue.empty()) {
+                frame = queue.front();
+                queue.pop_front();
+            }
+        }
+        if (frame.first != nullptr) {
+            CoTaskMemFree(frame.first);
+            ++taken;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    for (auto& thread : producers) thread.join();
+    return SecondsSince(start);
+}
+
+void BM_ReceiveToNextVsMutexDeque(benchmark::State& state) {
     const int threads = static_cast<int>(state.range(0));
     ComPtr<IStackCallback> callback;
     ComPtr<IZTK_ProtocolConverter> converter;
     CProtocolConverter::CreateObject(nullptr, IID_IZTK_ProtocolConverter, converter.PutVoid());
     converter.As(&callback);
-    const long perThread = 20000;
-    for (auto _ : state) {
-        std::vector<std::thread> stack;
-        for (int t = 0; t < threads; ++t) {
-            stack.emplace_back([&] {
-                BenchMessage message;
-                for (long i = 0; i < perThread; ++i) callback->Receive(&message);
-            });
-        }
-        long taken = 0;
-        ComPtr<IEnumMessages> messages;
-        LONG count = 0;
-        converter->GetReceiveData(0, &count, messages.Put());
-        while (taken < perThread * threads) {
-            LONG size = 0;
-            BYTE* data = nullptr;
-            if (messages->Next(&size, &data) == S_OK) {
-                CoTaskMemFree(data);
-                ++taken;
-            } else {
-                std::this_thread::yield();
-            }
-        }
-        for (auto& thread : stack) thread.join();
-    }
-    state.SetItemsProcessed(state.iterations() * perThread * threads);
+    Paired(
+        state, static_cast<double>(kFramesPerThread * threads),
+        [&] { return ConverterBatch(callback.Get(), converter.Get(), threads); },
+        [&] { return MutexDequeBatch(threads); });
 }
-BENCHMARK(BM_ConverterReceiveToNext)->Arg(1)->Arg(4)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-// The baseline: the same buffers pushed and popped through a std::mutex + std::deque.
-void BM_MutexDequeBaseline(benchmark::State& state) {
-    const int threads = static_cast<int>(state.range(0));
-    std::mutex lock;
-    std::deque<std::pair<BYTE*, LONG>> queue;
-    const long perThread = 20000;
-    for (auto _ : state) {
-        std::vector<std::thread> producers;
-        for (int t = 0; t < threads; ++t) {
-            producers.emplace_back([&] {
-                BenchMessage message;
-                for (long i = 0; i < perThread; ++i) {
-                    LONG size = 0;
-                    BYTE* data = nullptr;
-                    message.GetData(&size, &data);
-                    std::lock_guard<std::mutex> guard(lock);
-                    queue.emplace_back(data, size);
-                }
-            });
-        }
-        long taken = 0;
-        while (taken < perThread * threads) {
-            std::pair<BYTE*, LONG> frame{nullptr, 0};
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (!queue.empty()) {
-                    frame = queue.front();
-                    queue.pop_front();
-                }
-            }
-            if (frame.first != nullptr) {
-                CoTaskMemFree(frame.first);
-                ++taken;
-            } else {
-                std::this_thread::yield();
-            }
-        }
-        for (auto& thread : producers) thread.join();
-    }
-    state.SetItemsProcessed(state.iterations() * perThread * threads);
-}
-BENCHMARK(BM_MutexDequeBaseline)->Arg(1)->Arg(4)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveToNextVsMutexDeque)->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // A converter created on the simulated framework (loopback stack, broker, port), recording off.
 template <class Converter>
@@ -409,33 +445,28 @@ BENCHMARK(BM_SendDirect);
 
 // --- round trips ---
 
+constexpr int kRoundTripsPerBatch = 200;
+
 // One request at a time: Send, wait for the client's event, drain with GetReceiveData/Next.
-void BM_RoundTripThroughConverter(benchmark::State& state) {
-    const std::string eventName = "ZanthropBench_RoundTrip_" + std::to_string(::getpid());
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, eventName.c_str());
-    {
-        ConnectedConverter<CProtocolConverter> connected("LEGACY", kLegacyOwn, eventName.c_str());
-        if (connected.created != S_OK) state.SkipWithError("Create failed");
-        ComPtr<IEnumMessages> messages;
-        LONG count = 0;
-        for (auto _ : state) {
-            connected.converter->Send(1, 0, 500, kFrameSize, sendFrame, sizeof(sendOptions), sendOptions);
-            for (bool answered = false; !answered;) {
-                WaitForSingleObject(event, INFINITE);
-                connected.converter->GetReceiveData(0, &count, messages.Put());
-                LONG size = 0;
-                BYTE* data = nullptr;
-                while (messages->Next(&size, &data) == S_OK) {
-                    CoTaskMemFree(data);
-                    answered = true;
-                }
+double ConverterRoundTrips(IZTK_ProtocolConverter* converter, HANDLE event) {
+    const Clock::time_point start = Clock::now();
+    ComPtr<IEnumMessages> messages;
+    LONG count = 0;
+    for (int i = 0; i < kRoundTripsPerBatch; ++i) {
+        converter->Send(1, 0, 500, kFrameSize, sendFrame, sizeof(sendOptions), sendOptions);
+        for (bool answered = false; !answered;) {
+            WaitForSingleObject(event, INFINITE);
+            converter->GetReceiveData(0, &count, messages.Put());
+            LONG size = 0;
+            BYTE* data = nullptr;
+            while (messages->Next(&size, &data) == S_OK) {
+                CoTaskMemFree(data);
+                answered = true;
             }
         }
-        state.SetItemsProcessed(state.iterations());
     }
-    CloseHandle(event);
+    return SecondsSince(start);
 }
-BENCHMARK(BM_RoundTripThroughConverter)->UseRealTime();
 
 // The baseline's receiving side: the client's own callback with a std::mutex + std::deque.
 class DirectCallback final : public ComObject<DirectCallback, Counting::Atomic, IStackCallback> {
@@ -462,38 +493,41 @@ public:
     std::deque<std::pair<BYTE*, LONG>> frames;
 };
 
-void BM_RoundTripDirect(benchmark::State& state) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    {
-        SimFramework framework;
-        SimWorld::Instance().SetRecording(false);
-        SimStack::controlFrameEvery = 0;
-        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        ComPtr<IStackFactory> factory = SimStackFactory::Make();
-        ComPtr<IZTK_DeviceConfig> config = SimDeviceConfig::Make(kLegacyOwn);
+// The baseline: the simulated framework driven by the client itself, with the connection a
+// converter's Create makes and the calls its Send makes.
+class DirectConnection {
+public:
+    DirectConnection() {
+        m_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        m_factory = SimStackFactory::Make();
+        m_config = SimDeviceConfig::Make(kLegacyOwn);
         DirectCallback* raw = nullptr;
         DirectCallback::MakeObject(&raw);
-        ComPtr<DirectCallback> callback;
-        callback.Attach(raw);
-        callback->event = event;
-
-        // The connection a converter's Create makes.
+        m_callback.Attach(raw);
+        m_callback->event = m_event;
         std::basic_string<WCHAR> name = ToWide("LEGACY");
-        IProtocolStack* stack = nullptr;
-        factory->CreateStack(name.data(), config.Get(), &stack);
-        ZTK_ID stackId{};
-        stack->GetStackId(&stackId);
-        stack->Advise(&IID_IStackCallback, static_cast<IStackCallback*>(callback.Get()));
-        factory->OpenStack(stackId);
-        ComPtr<IPortBroker> broker;
-        CoCreateInstance(CLSID_PortBroker, nullptr, kBrokerClassContext, IID_IPortBroker, broker.PutVoid());
-        IPort* port = nullptr;
-        ZTK_ID portId{};
+        m_factory->CreateStack(name.data(), m_config.Get(), &m_stack);
+        m_stack->GetStackId(&m_stackId);
+        m_stack->Advise(&IID_IStackCallback, static_cast<IStackCallback*>(m_callback.Get()));
+        m_factory->OpenStack(m_stackId);
+        CoCreateInstance(CLSID_PortBroker, nullptr, kBrokerClassContext, IID_IPortBroker, m_broker.PutVoid());
         LONG unused = 0;
-        broker->RegisterStack(stack, nullptr, &port, &portId, &unused);
-        port->AttachStack(stack);
+        m_broker->RegisterStack(m_stack, nullptr, &m_port, &m_portId, &unused);
+        m_port->AttachStack(m_stack);
+    }
+    ~DirectConnection() {
+        m_port->ClosePort(m_portId);
+        m_port->DetachStack(m_stack);
+        m_broker->UnregisterStack(m_stack);
+        m_factory->CloseStack(m_stackId);
+        m_stack->Unadvise(&IID_IStackCallback);
+        m_factory->DeleteStack(m_stackId);
+        CloseHandle(m_event);
+    }
 
-        for (auto _ : state) {
+    double RoundTrips() {
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < kRoundTripsPerBatch; ++i) {
             ComPtr<IPortMessage> message;
             CoCreateInstance(CLSID_PortMessage, nullptr, kMessageClassContext, IID_IPortMessage, message.PutVoid());
             IPortMessage* current = message.Detach();
@@ -505,30 +539,44 @@ void BM_RoundTripDirect(benchmark::State& state) {
             message->SetRequireResponse(1);
             message->SetRequireReset(0);
             message->SetKind(kMessageKind);
-            port->Submit(portId, message.Get());
+            m_port->Submit(m_portId, message.Get());
             for (bool answered = false; !answered;) {
-                WaitForSingleObject(event, INFINITE);
-                std::lock_guard<std::mutex> guard(callback->lock);
-                for (auto& frame : callback->frames) CoTaskMemFree(frame.first);
-                answered = !callback->frames.empty();
-                callback->frames.clear();
+                WaitForSingleObject(m_event, INFINITE);
+                std::lock_guard<std::mutex> guard(m_callback->lock);
+                for (auto& frame : m_callback->frames) CoTaskMemFree(frame.first);
+                answered = !m_callback->frames.empty();
+                m_callback->frames.clear();
             }
         }
-        state.SetItemsProcessed(state.iterations());
-
-        port->ClosePort(portId);
-        port->DetachStack(stack);
-        broker->UnregisterStack(stack);
-        factory->CloseStack(stackId);
-        stack->Unadvise(&IID_IStackCallback);
-        factory->DeleteStack(stackId);
-        CloseHandle(event);
-        SimStack::controlFrameEvery = 4;
-        SimWorld::Instance().SetRecording(true);
+        return SecondsSince(start);
     }
-    CoUninitialize();
+
+private:
+    HANDLE m_event = nullptr;
+    ComPtr<IStackFactory> m_factory;
+    ComPtr<IZTK_DeviceConfig> m_config;
+    ComPtr<DirectCallback> m_callback;
+    IProtocolStack* m_stack = nullptr;
+    ZTK_ID m_stackId{};
+    ComPtr<IPortBroker> m_broker;
+    IPort* m_port = nullptr;
+    ZTK_ID m_portId{};
+};
+
+void BM_RoundTripVsDirect(benchmark::State& state) {
+    const std::string eventName = "ZanthropBench_RoundTrip_" + std::to_string(::getpid());
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, eventName.c_str());
+    {
+        ConnectedConverter<CProtocolConverter> connected("LEGACY", kLegacyOwn, eventName.c_str());
+        if (connected.created != S_OK) state.SkipWithError("Create failed");
+        DirectConnection direct;
+        Paired(
+            state, kRoundTripsPerBatch, [&] { return ConverterRoundTrips(connected.converter.Get(), event); },
+            [&] { return direct.RoundTrips(); });
+    }
+    CloseHandle(event);
 }
-BENCHMARK(BM_RoundTripDirect)->UseRealTime();
+BENCHMARK(BM_RoundTripVsDirect)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // --- memory ---
 
