@@ -1,18 +1,11 @@
 #include "converters/ProtocolConverter.h"
 
-#include <cstring>
-
 #include "com/HResult.h"
 #include "com/TextConversion.h"
 #include "com/WideText.h"
 #include "converters/CProtocolConverter.h"
 #include "converters/CTCPProtocolConverter.h"
 #include "trace/Trace.h"
-
-bool ConverterFrame::StartsWith(const BYTE* data, LONG size, const char* marker) {
-    const size_t length = std::strlen(marker);
-    return size >= static_cast<LONG>(length) && std::memcmp(data, marker, length) == 0;
-}
 
 template <class Derived>
 HRESULT ProtocolConverter<Derived>::FinalConstruct() {

@@ -17,6 +17,8 @@
 // lock; the framework never runs Send during Create or Destroy.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -68,5 +70,12 @@ private:
 
 // The two converters' own parts.
 struct ConverterFrame {
-    static bool StartsWith(const BYTE* data, LONG size, const char* marker);
+    // Whether the frame begins with the marker's characters (byte-wise, without its NUL). Inline,
+    // with the marker's length known at compile time: it runs for every received frame, under
+    // the converter lock.
+    template <size_t N>
+    static bool StartsWith(const BYTE* data, LONG size, const char (&marker)[N]) {
+        static_assert(N > 1, "an empty marker would match every frame");
+        return size >= static_cast<LONG>(N - 1) && std::memcmp(data, marker, N - 1) == 0;
+    }
 };
