@@ -45,6 +45,12 @@ FIGURES = [
     ("3 Receive -> queue -> Next, 64 B, 4 threads", ("BM_ReceiveToNextVsMutexDeque/4", "ours_per_second"),
      "std::mutex + std::deque", ("BM_ReceiveToNextVsMutexDeque/4", "baseline_per_second"),
      ("BM_ReceiveToNextVsMutexDeque/4", "ratio"), 0.8),
+    ("3 ... CPU time per frame, 1 thread", ("BM_ReceiveToNextVsMutexDeque/1", "ours_cpu_ns"),
+     "std::mutex + std::deque", ("BM_ReceiveToNextVsMutexDeque/1", "baseline_cpu_ns"),
+     ("BM_ReceiveToNextVsMutexDeque/1", "cpu_ratio"), None),
+    ("3 ... CPU time per frame, 4 threads", ("BM_ReceiveToNextVsMutexDeque/4", "ours_cpu_ns"),
+     "std::mutex + std::deque", ("BM_ReceiveToNextVsMutexDeque/4", "baseline_cpu_ns"),
+     ("BM_ReceiveToNextVsMutexDeque/4", "cpu_ratio"), None),
     ("4 CompareConfiguration, legacy", ("BM_CompareConfigurationLegacy", "rate"),
      "fetch + convert the texts only", ("BM_ConfigurationFetchLegacy", "rate"), "ratio", None),
     ("4 CompareConfiguration, TCP", ("BM_CompareConfigurationTcp", "rate"),
@@ -54,13 +60,16 @@ FIGURES = [
     ("6 Round trips through a converter", ("BM_RoundTripVsDirect", "ours_per_second"),
      "framework driven directly", ("BM_RoundTripVsDirect", "baseline_per_second"),
      ("BM_RoundTripVsDirect", "ratio"), None),
+    ("6 ... CPU time per round trip", ("BM_RoundTripVsDirect", "ours_cpu_ns"),
+     "framework driven directly", ("BM_RoundTripVsDirect", "baseline_cpu_ns"),
+     ("BM_RoundTripVsDirect", "cpu_ratio"), None),
     ("7 Heap bytes per queued frame beyond 64 B", ("BM_QueuedFrameBytes", "bytes_per_frame"),
      "same frames in a std::deque", ("BM_QueuedFrameBytesDeque", "bytes_per_frame"), "ratio", None),
     ("7 Resident size with the module (VmRSS)", ("BM_ResidentWithModule", "resident_kb"),
      "same process without it", ("BM_ResidentWithoutModule", "resident_kb"), "diff", None),
 ]
 
-UNITS = {"ns": "ns", "rate": "/s", "ours_per_second": "/s", "baseline_per_second": "/s", "bytes_per_frame": "B",
+UNITS = {"ns": "ns", "ours_cpu_ns": "ns", "baseline_cpu_ns": "ns", "rate": "/s", "ours_per_second": "/s", "baseline_per_second": "/s", "bytes_per_frame": "B",
          "resident_kb": "kB"}
 RATES = {"rate", "ours_per_second", "baseline_per_second"}
 
@@ -110,7 +119,7 @@ def show(value, measure):
             if abs(value) >= limit:
                 return f"{value / limit:.3g}{suffix}/s"
         return f"{value:.3g}/s"
-    if measure == "ns":
+    if measure in ("ns", "ours_cpu_ns", "baseline_cpu_ns"):
         return f"{value:.3g} ns" if abs(value) < 1000 else f"{value / 1000:.3g} us"
     return f"{value:.4g} {UNITS.get(measure, '')}".strip()
 
@@ -139,6 +148,9 @@ def figures(programs):
                 result = ours - base if comparison == "diff" else (ours / base if base else None)
         row["comparison"] = comparison
         row["result"] = result
+        if any(samples(programs, ours_name, "trace_viewer_present")):
+            row["note"] = ("a trace viewer's area existed on the machine during some repetitions: the module "
+                           "attached it and traced into it, which adds its pages to the figure")
         rows.append(row)
     return rows
 
@@ -175,12 +187,17 @@ def machine():
                 cores = value.strip()
     except OSError:
         pass
-    return {"cpu": model, "cpus": cores, "kernel": platform.release(),
+    try:
+        with open("/proc/loadavg") as f:
+            load = " ".join(f.read().split()[:3])
+    except OSError:
+        load = ""
+    return {"cpu": model, "cpus": cores, "kernel": platform.release(), "load_average": load,
             "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")}
 
 
 def table(rows, dll, host):
-    header = ["Figure", "Ours", "Baseline", "Baseline value", "Ours vs baseline", "Noise", "Target"]
+    header = ["Figure", "Ours", "Baseline", "Baseline value", "Ours vs baseline", "Better", "Noise", "Target"]
     lines = []
     for row in rows:
         result = row["result"]
@@ -194,24 +211,31 @@ def table(rows, dll, host):
         if row["target"] is not None and result is not None:
             target = f">= {row['target']:g} " + ("met" if result >= row["target"] else "NOT MET")
         noise = f"{row['noise'] * 100:.0f}%" if row["noise"] is not None else ""
+        better = "higher" if row["ours_measure"] in RATES else "lower"
         lines.append([row["figure"], show(row["ours"], row["ours_measure"]), row["baseline"],
-                      show(row["baseline_value"], row["baseline_measure"]), shown, noise, target])
+                      show(row["baseline_value"], row["baseline_measure"]), shown, better, noise, target])
     if dll.get("exists"):
         stripped = f" ({dll['stripped_size'] / 1024:.0f} kB stripped)" if "stripped_size" in dll else ""
-        lines.append(["8 Zanthrop.dll (i686) size", f"{dll['size'] / 1024:.0f} kB{stripped}", "", "", "", "", ""])
+        lines.append(["8 Zanthrop.dll (i686) size", f"{dll['size'] / 1024:.0f} kB{stripped}", "", "", "", "", "", ""])
         if "imports" in dll:
             verdict = "only system DLLs" if not dll["non_system_imports"] else "NOT ONLY SYSTEM: " + ", ".join(
                 dll["non_system_imports"])
-            lines.append(["8 Zanthrop.dll imports", ", ".join(dll["imports"]), "system DLLs only", "", verdict, "", ""])
+            lines.append(["8 Zanthrop.dll imports", ", ".join(dll["imports"]), "system DLLs only", "", verdict, "", "", ""])
     elif dll.get("path"):
-        lines.append(["8 Zanthrop.dll", "not built", "", "", "", "", ""])
+        lines.append(["8 Zanthrop.dll", "not built", "", "", "", "", "", ""])
     widths = [max(len(str(r[i])) for r in lines + [header]) for i in range(len(header))]
-    out = [f"Machine: {host['cpu']}, {host['cpus']} CPUs, Linux {host['kernel']}, {host['date']}",
-           "Ours and baseline: medians over the repetitions; noise: larger coefficient of variation of the two.", ""]
+    out = [f"Machine: {host['cpu']}, {host['cpus']} CPUs, Linux {host['kernel']}, {host['date']}, "
+           f"load average at the end (1/5/15 min): {host['load_average']}",
+           "Ours and baseline: medians over the repetitions. Ours vs baseline: ratio ours / baseline (or the "
+           "difference); \"Better\" says which way is better. Noise: coefficient of variation over the repetitions.", ""]
     fmt = " | ".join("{:<%d}" % w for w in widths)
     out.append(fmt.format(*header))
     out.append("-+-".join("-" * w for w in widths))
     out.extend(fmt.format(*r) for r in lines)
+    notes = [f"{row['figure']}: {row['note']}" for row in rows if "note" in row]
+    if notes:
+        out.append("")
+        out.extend("Note: " + note for note in notes)
     return "\n".join(out)
 
 

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -68,31 +69,48 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+// CPU time of the whole process (every thread) so far.
+double ProcessCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 // Runs our side and the baseline batch by batch in turn (in alternating order), so that both see
-// the same load on a shared machine. The benchmark's own time is ours; the counters hold both
-// rates and the ratio ours / baseline of the repetition.
+// the same load on a shared machine. Each side returns its batch's wall-clock seconds; the
+// benchmark's own time is ours. The counters hold both rates and their ratio ours / baseline in
+// the repetition, and the CPU time all threads of the process spent per item on each side and
+// its ratio ours / baseline: other programs on the machine disturb that less than the wall clock.
 template <class Ours, class Baseline>
 void Paired(benchmark::State& state, double itemsPerBatch, Ours ours, Baseline baseline) {
-    double oursSeconds = 0, baselineSeconds = 0;
+    double oursSeconds = 0, baselineSeconds = 0, oursCpu = 0, baselineCpu = 0;
+    auto run = [](auto& side, double& seconds, double& cpu) {
+        const double cpuBefore = ProcessCpuSeconds();
+        const double elapsed = side();
+        cpu += ProcessCpuSeconds() - cpuBefore;
+        seconds += elapsed;
+        return elapsed;
+    };
     bool oursFirst = true;
     for (auto _ : state) {
-        double a = 0, b = 0;
+        double elapsed = 0;
         if (oursFirst) {
-            a = ours();
-            b = baseline();
+            elapsed = run(ours, oursSeconds, oursCpu);
+            run(baseline, baselineSeconds, baselineCpu);
         } else {
-            b = baseline();
-            a = ours();
+            run(baseline, baselineSeconds, baselineCpu);
+            elapsed = run(ours, oursSeconds, oursCpu);
         }
         oursFirst = !oursFirst;
-        state.SetIterationTime(a);
-        oursSeconds += a;
-        baselineSeconds += b;
+        state.SetIterationTime(elapsed);
     }
     const double items = itemsPerBatch * static_cast<double>(state.iterations());
     state.counters["ours_per_second"] = items / oursSeconds;
     state.counters["baseline_per_second"] = items / baselineSeconds;
     state.counters["ratio"] = baselineSeconds / oursSeconds;
+    state.counters["ours_cpu_ns"] = oursCpu * 1e9 / items;
+    state.counters["baseline_cpu_ns"] = baselineCpu * 1e9 / items;
+    state.counters["cpu_ratio"] = oursCpu / baselineCpu;
     state.SetItemsProcessed(static_cast<int64_t>(items));
 }
 

@@ -36,9 +36,19 @@ long ResidentKb() {
     return -1;
 }
 
+// Whether a trace viewer's area exists on the machine: the module then attaches it and traces
+// into it, and its resident size grows by the pages that touches.
+bool TraceViewerPresent() {
+    HANDLE area = OpenFileMappingA(FILE_MAP_READ, FALSE, kTraceOutputName);
+    if (area == nullptr) return false;
+    CloseHandle(area);
+    return true;
+}
+
 // The child: the simulated framework with a loopback stack factory and a device configuration,
 // then (withModule) the module loaded by path, its class object, one legacy converter and its
-// Create. Prints the resident size in kB, or nothing when a step failed.
+// Create. Prints the resident size in kB and whether a trace viewer was present (0 or 1), or
+// nothing when a step failed.
 int RunChild(bool withModule) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     long resident = -1;
@@ -71,27 +81,29 @@ int RunChild(bool withModule) {
     }
     CoUninitialize();
     if (resident < 0) return 1;
-    std::printf("%ld\n", resident);
+    std::printf("%ld %d\n", resident, TraceViewerPresent() ? 1 : 0);
     return 0;
 }
 
-// Runs the child once; its resident size in kB, or -1.
-long MeasureChild(bool withModule) {
+// Runs the child once; its resident size in kB (or -1) and whether a trace viewer was present.
+long MeasureChild(bool withModule, int& viewer) {
     const std::string command = ProgramPath() + " " + kChildFlag + (withModule ? "with" : "without");
     FILE* child = popen(command.c_str(), "r");
     if (child == nullptr) return -1;
     long resident = -1;
-    if (std::fscanf(child, "%ld", &resident) != 1) resident = -1;
+    if (std::fscanf(child, "%ld %d", &resident, &viewer) != 2) resident = -1;
     return pclose(child) == 0 ? resident : -1;
 }
 
 void ResidentBench(benchmark::State& state, bool withModule) {
     long resident = -1;
+    int viewer = 0;
     for (auto _ : state) {
-        resident = MeasureChild(withModule);
+        resident = MeasureChild(withModule, viewer);
         if (resident < 0) state.SkipWithError("the child process failed");
     }
     state.counters["resident_kb"] = static_cast<double>(resident);
+    state.counters["trace_viewer_present"] = viewer;
 }
 
 void BM_ResidentWithModule(benchmark::State& state) { ResidentBench(state, true); }
