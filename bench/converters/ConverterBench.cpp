@@ -196,6 +196,61 @@ void BM_ReceiveToNextVsMutexDeque(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceiveToNextVsMutexDeque)->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The same work on one thread, each frame received and taken at once: the path's own cost without
+// contention or scheduling, which the load of other programs hardly moves (and which callgrind
+// can count: valgrind --tool=callgrind converter_bench --benchmark_filter=SameThread).
+double ConverterSameThreadBatch(IStackCallback* callback, IEnumMessages* messages) {
+    const Clock::time_point start = Clock::now();
+    BenchMessage message;
+    for (long i = 0; i < kFramesPerThread; ++i) {
+        callback->Receive(&message);
+        LONG size = 0;
+        BYTE* data = nullptr;
+        messages->Next(&size, &data);
+        CoTaskMemFree(data);
+    }
+    return SecondsSince(start);
+}
+
+double MutexDequeSameThreadBatch() {
+    const Clock::time_point start = Clock::now();
+    std::mutex lock;
+    std::deque<std::pair<BYTE*, LONG>> queue;
+    BenchMessage message;
+    for (long i = 0; i < kFramesPerThread; ++i) {
+        LONG size = 0;
+        BYTE* data = nullptr;
+        message.GetData(&size, &data);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            queue.emplace_back(data, size);
+        }
+        std::pair<BYTE*, LONG> frame{nullptr, 0};
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            frame = queue.front();
+            queue.pop_front();
+        }
+        CoTaskMemFree(frame.first);
+    }
+    return SecondsSince(start);
+}
+
+void BM_ReceiveThenNextSameThread(benchmark::State& state) {
+    ComPtr<IStackCallback> callback;
+    ComPtr<IZTK_ProtocolConverter> converter;
+    CProtocolConverter::CreateObject(nullptr, IID_IZTK_ProtocolConverter, converter.PutVoid());
+    converter.As(&callback);
+    ComPtr<IEnumMessages> messages;
+    LONG count = 0;
+    converter->GetReceiveData(0, &count, messages.Put());
+    Paired(
+        state, static_cast<double>(kFramesPerThread),
+        [&] { return ConverterSameThreadBatch(callback.Get(), messages.Get()); },
+        [&] { return MutexDequeSameThreadBatch(); });
+}
+BENCHMARK(BM_ReceiveThenNextSameThread)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // A converter created on the simulated framework (loopback stack, broker, port), recording off.
 template <class Converter>
 class ConnectedConverter {
