@@ -230,7 +230,10 @@ def table(rows, dll, host):
     out = [f"Machine: {host['cpu']}, {host['cpus']} CPUs, Linux {host['kernel']}, {host['date']}, "
            f"load average at the end (1/5/15 min): {host['load_average']}",
            "Ours and baseline: medians over the repetitions. Ours vs baseline: ratio ours / baseline (or the "
-           "difference); \"Better\" says which way is better. Noise: coefficient of variation over the repetitions.", ""]
+           "difference);",
+           "for figures 3 and 6, whose benchmarks run both sides in turn, the median of the per-repetition ratios "
+           "(steadier than the ratio of the two medians). \"Better\": which way is better.",
+           "Noise: coefficient of variation over the repetitions (of the ratio itself for 3 and 6).", ""]
     fmt = " | ".join("{:<%d}" % w for w in widths)
     out.append(fmt.format(*header))
     out.append("-+-".join("-" * w for w in widths))
