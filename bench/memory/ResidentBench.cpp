@@ -87,7 +87,7 @@ int RunChild(bool withModule) {
 
 // Runs the child once; its resident size in kB (or -1) and whether a trace viewer was present.
 long MeasureChild(bool withModule, int& viewer) {
-    const std::string command = ProgramPath() + " " + kChildFlag + (withModule ? "with" : "without");
+    const std::string command = "'" + ProgramPath() + "' " + kChildFlag + (withModule ? "with" : "without");
     FILE* child = popen(command.c_str(), "r");
     if (child == nullptr) return -1;
     long resident = -1;
