@@ -72,8 +72,8 @@ FIGURES = [
      "same process without it", ("BM_ResidentWithoutModule", "resident_kb"), "diff", None),
 ]
 
-UNITS = {"ns": "ns", "ours_cpu_ns": "ns", "baseline_cpu_ns": "ns", "rate": "/s", "ours_per_second": "/s", "baseline_per_second": "/s", "bytes_per_frame": "B",
-         "resident_kb": "kB"}
+UNITS = {"ns": "ns", "ours_cpu_ns": "ns", "baseline_cpu_ns": "ns", "rate": "/s", "ours_per_second": "/s",
+         "baseline_per_second": "/s", "bytes_per_frame": "B", "resident_kb": "kB"}
 RATES = {"rate", "ours_per_second", "baseline_per_second"}
 
 

@@ -1,6 +1,6 @@
 // The converters against baselines measured in the same run:
-//  - received frames (Receive -> queue -> Next) against the same buffers through a std::mutex +
-//    std::deque;
+//  - received frames (Receive -> queue -> Next), with 1 and 4 delivering threads and on one thread,
+//    against the same buffers through a std::mutex + std::deque;
 //  - CompareConfiguration against fetching the two texts alone (the framework's part of the call);
 //  - Send against the same message calls made directly on the simulated framework;
 //  - request/response round trips through a converter against the simulated framework driven
@@ -8,18 +8,17 @@
 //  - heap bytes per queued frame against the same frames in a std::deque.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <malloc.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <string>
 #include <mutex>
-#include <new>
+#include <string>
 #include <thread>
-#include <time.h>
-#include <unistd.h>
 #include <vector>
 
 #include "com/ComPtr.h"
@@ -295,6 +294,8 @@ private:
 };
 
 constexpr const char* kLegacyOwn = "[NET]NET:TAVRIN,2;[DRVR]PORT:COM1;NODE:5;[ADDRESS]DNA:1;DA1:20;";
+// Both candidates designate the own connection: the legacy one by network type and port, the TCP
+// one by all four entries.
 constexpr const char* kLegacyCandidate = "[NET]NET:TAVRIN;[DRVR]PORT:COM1;NODE:7;[ADDRESS]DNA:1;DA1:21;";
 constexpr const char* kTcpOwn = "[NET]NET:ETNTCPKORA;[DRVR]PORT:502;NODE:1;[ADDRESS]IPADDR:192.0.2.10;";
 constexpr const char* kTcpCandidate = kTcpOwn;
@@ -304,11 +305,13 @@ void CompareConfigurationBench(benchmark::State& state, const char* own, const c
     ConnectedConverter<Converter> connected("STACK", own);
     if (connected.created != S_OK) state.SkipWithError("Create failed");
     const std::basic_string<WCHAR> text = ToWide(candidate);
+    LONG same = 0;
     for (auto _ : state) {
-        LONG same = 0;
+        same = 0;
         connected.callback->CompareConfiguration(text.c_str(), &same);
         benchmark::DoNotOptimize(same);
     }
+    if (same != 1) state.SkipWithError("the candidate should designate the connection");
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -389,7 +392,8 @@ NullPort* TheNullPort() {
 class NullPortBroker final : public ComObject<NullPortBroker, Counting::Atomic, IPortBroker> {
 public:
     static constexpr bool kCountsTowardsModule = false;
-    STDMETHODIMP RegisterStack(IUnknown*, IZTK_ProtocolConverter*, IPort** ppPort, ZTK_ID* pPortId, LONG* plReserved) override {
+    STDMETHODIMP RegisterStack(IUnknown*, IZTK_ProtocolConverter*, IPort** ppPort, ZTK_ID* pPortId,
+                               LONG* plReserved) override {
         *ppPort = TheNullPort();  // no reference: the broker's, as the framework does it
         *pPortId = ZTK_ID{{7}};
         *plReserved = 0;
@@ -411,7 +415,9 @@ template <class T>
 class BenchClassFactory final : public ComObject<BenchClassFactory<T>, Counting::Atomic, IClassFactory> {
 public:
     static constexpr bool kCountsTowardsModule = false;
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override { return T::CreateObject(outer, riid, ppv); }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        return T::CreateObject(outer, riid, ppv);
+    }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
@@ -478,9 +484,13 @@ void BM_SendThroughConverter(benchmark::State& state) {
                           framework.Config()) != S_OK) {
         state.SkipWithError("Create failed");
     }
+    const long before = TheNullPort()->submitted;
     for (auto _ : state) {
         const HRESULT hr = converter->Send(1, 0, 500, kFrameSize, sendFrame, sizeof(sendOptions), sendOptions);
         benchmark::DoNotOptimize(hr);
+    }
+    if (TheNullPort()->submitted - before != static_cast<long>(state.iterations())) {
+        state.SkipWithError("not every Send reached the port");
     }
     state.SetItemsProcessed(state.iterations());
     converter->Destroy();
@@ -498,6 +508,7 @@ void BM_SendDirect(benchmark::State& state) {
         LONG unused = 0;
         broker->RegisterStack(nullptr, nullptr, &port, &portId, &unused);
     }
+    const long before = TheNullPort()->submitted;
     for (auto _ : state) {
         ComPtr<IPortMessage> message;
         CoCreateInstance(CLSID_PortMessage, nullptr, kMessageClassContext, IID_IPortMessage, message.PutVoid());
@@ -512,6 +523,9 @@ void BM_SendDirect(benchmark::State& state) {
         message->SetKind(kMessageKind);
         const HRESULT hr = port->Submit(portId, message.Get());
         benchmark::DoNotOptimize(hr);
+    }
+    if (TheNullPort()->submitted - before != static_cast<long>(state.iterations())) {
+        state.SkipWithError("not every message reached the port");
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -679,7 +693,9 @@ void BM_QueuedFrameBytesDeque(benchmark::State& state) {
     for (auto _ : state) {
         auto* queue = new std::deque<std::pair<BYTE*, LONG>>();
         const size_t before = mallinfo2().uordblks;
-        for (int i = 0; i < kMemoryFrames; ++i) queue->emplace_back(static_cast<BYTE*>(CoTaskMemAlloc(kFrameSize)), kFrameSize);
+        for (int i = 0; i < kMemoryFrames; ++i) {
+            queue->emplace_back(static_cast<BYTE*>(CoTaskMemAlloc(kFrameSize)), kFrameSize);
+        }
         const size_t after = mallinfo2().uordblks;
         perFrame = static_cast<double>(after - before) / kMemoryFrames - kFrameSize;
         for (auto& frame : *queue) CoTaskMemFree(frame.first);

@@ -63,9 +63,11 @@ int RunChild(bool withModule) {
         if (withModule) {
             const std::string program = ProgramPath();
             module = LoadLibraryA((program.substr(0, program.find_last_of('/') + 1) + "libZanthrop.so").c_str());
-            auto getClassObject = module != nullptr ? reinterpret_cast<GetClassObjectFunction>(
-                                                          reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")))
-                                                    : nullptr;
+            GetClassObjectFunction getClassObject = nullptr;
+            if (module != nullptr) {
+                void* entry = reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject"));
+                getClassObject = reinterpret_cast<GetClassObjectFunction>(entry);
+            }
             ComPtr<IClassFactory> classObject;
             std::basic_string<WCHAR> name = ToWide("LEGACY");
             ready = getClassObject != nullptr &&
