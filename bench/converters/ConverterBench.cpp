@@ -680,6 +680,7 @@ void BM_QueuedFrameBytes(benchmark::State& state) {
         const size_t before = mallinfo2().uordblks;
         for (int i = 0; i < kMemoryFrames; ++i) queue->push(kFrameSize, static_cast<BYTE*>(CoTaskMemAlloc(kFrameSize)));
         const size_t after = mallinfo2().uordblks;
+        if (after <= before) state.SkipWithError("no allocator statistics (a sanitizer's allocator?)");
         perFrame = static_cast<double>(after - before) / kMemoryFrames - kFrameSize;
         queue->Release();
     }
@@ -697,6 +698,7 @@ void BM_QueuedFrameBytesDeque(benchmark::State& state) {
             queue->emplace_back(static_cast<BYTE*>(CoTaskMemAlloc(kFrameSize)), kFrameSize);
         }
         const size_t after = mallinfo2().uordblks;
+        if (after <= before) state.SkipWithError("no allocator statistics (a sanitizer's allocator?)");
         perFrame = static_cast<double>(after - before) / kMemoryFrames - kFrameSize;
         for (auto& frame : *queue) CoTaskMemFree(frame.first);
         delete queue;
