@@ -147,7 +147,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Send(LONG bRequireResponse, LONG bRequi
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::GetReceiveData(LONG /*lCookie*/, LONG* plEnumSize, IEnumMessages** ppEnum) {
-    std::lock_guard<SpinThenBlockLock> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (!m_enumerator) return S_OK;
     *plEnumSize = m_enumerator->count();
     return m_enumerator->QueryInterface(IID_IEnumMessages, reinterpret_cast<void**>(ppEnum));
@@ -160,7 +160,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Notify(LONG /*lValue*/) {
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::Receive(IPortMessage* pMessage) {
-    std::lock_guard<SpinThenBlockLock> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     TraceQO("%s::Receive()\n", Derived::kClassName);
     if (!m_enumerator || pMessage == nullptr) return S_OK;
     LONG size = 0;
