@@ -1,18 +1,11 @@
 #include "converters/ProtocolConverter.h"
 
-#include <cstring>
-
 #include "com/HResult.h"
 #include "com/TextConversion.h"
 #include "com/WideText.h"
 #include "converters/CProtocolConverter.h"
 #include "converters/CTCPProtocolConverter.h"
 #include "trace/Trace.h"
-
-bool ConverterFrame::StartsWith(const BYTE* data, LONG size, const char* marker) {
-    const size_t length = std::strlen(marker);
-    return size >= static_cast<LONG>(length) && std::memcmp(data, marker, length) == 0;
-}
 
 template <class Derived>
 HRESULT ProtocolConverter<Derived>::FinalConstruct() {
@@ -154,7 +147,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Send(LONG bRequireResponse, LONG bRequi
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::GetReceiveData(LONG /*lCookie*/, LONG* plEnumSize, IEnumMessages** ppEnum) {
-    std::lock_guard<SpinThenBlockLock> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (!m_enumerator) return S_OK;
     *plEnumSize = m_enumerator->count();
     return m_enumerator->QueryInterface(IID_IEnumMessages, reinterpret_cast<void**>(ppEnum));
@@ -167,7 +160,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Notify(LONG /*lValue*/) {
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::Receive(IPortMessage* pMessage) {
-    std::lock_guard<SpinThenBlockLock> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     TraceQO("%s::Receive()\n", Derived::kClassName);
     if (!m_enumerator || pMessage == nullptr) return S_OK;
     LONG size = 0;

@@ -13,7 +13,7 @@ bool CEnumMessages::push(LONG size, BYTE* data) {
         return false;
     }
     try {
-        std::lock_guard<SpinThenBlockLock> guard(m_lock);
+        std::lock_guard<std::mutex> guard(m_lock);
         m_queue.push_back(MessageRecord{data, size});
         m_length.store(static_cast<LONG>(m_queue.size()), std::memory_order_release);
     } catch (const std::bad_alloc&) {  // the queue could not grow: the frame stays the caller's
@@ -23,7 +23,7 @@ bool CEnumMessages::push(LONG size, BYTE* data) {
 }
 
 LONG CEnumMessages::count() {
-    std::lock_guard<SpinThenBlockLock> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<LONG>(m_queue.size());
 }
 
@@ -33,7 +33,7 @@ STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
     }
     MessageRecord record{};
     {
-        std::lock_guard<SpinThenBlockLock> guard(m_lock);
+        std::lock_guard<std::mutex> guard(m_lock);
         if (m_queue.empty()) {
             return E_FAIL;
         }

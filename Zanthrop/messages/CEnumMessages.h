@@ -13,7 +13,6 @@
 #include <mutex>
 
 #include "com/ComObject.h"
-#include "com/SpinLock.h"
 #include "interfaces/ZanthropInterfaces.h"
 
 // One queued frame.
@@ -38,7 +37,7 @@ public:
     STDMETHODIMP Next(LONG* lDataSize, BYTE** ppData) override;
 
 private:
-    SpinThenBlockLock m_lock;
+    std::mutex m_lock;  // plain, as the converter's lock (see there)
     std::deque<MessageRecord> m_queue;  // records held by value: no allocation per frame beyond the deque's blocks
     // The queue's length, changed under m_lock and read without it, so that a reader polling an
     // empty queue does not contend with the stacks pushing into it.
