@@ -98,6 +98,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Destroy() {
         m_stack->Unadvise(&IID_IStackCallback);  // results ignored: the stack is going anyway
         m_stack->Unadvise(&IID_IStackSink);
         hr = m_factory->DeleteStack(stackId);
+        if (SUCCEEDED(hr)) m_stack = nullptr;  // deleted: a later CompareConfiguration must not reach it
         CloseEvent();
     }
     m_factory.Reset();
@@ -127,7 +128,13 @@ STDMETHODIMP ProtocolConverter<Derived>::DisconnectPort() {
     if (m_port == nullptr) return S_OK;
     RETURN_IF_FAILED(m_port->ClosePort(m_portId));
     RETURN_IF_FAILED(m_port->DetachStack(m_stack));
-    return broker->UnregisterStack(m_stack);
+    const HRESULT hr = broker->UnregisterStack(m_stack);
+    if (FAILED(hr)) return hr;
+    // The broker may free an unregistered port: forget it, so that a second DisconnectPort (the
+    // stack's own, then Destroy's) or a Send after it does not reach a port that is gone.
+    m_port = nullptr;
+    m_portId = ZTK_ID{};
+    return hr;
 }
 
 template <class Derived>
