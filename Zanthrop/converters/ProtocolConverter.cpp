@@ -161,6 +161,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Send(LONG bRequireResponse, LONG bRequi
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::GetReceiveData(LONG /*lCookie*/, LONG* plEnumSize, IEnumMessages** ppEnum) {
+    if (plEnumSize == nullptr || ppEnum == nullptr) return E_POINTER;  // nowhere to put the answer
     std::lock_guard<SpinThenBlockLock> guard(m_lock);
     if (!m_enumerator) return S_OK;
     *plEnumSize = m_enumerator->count();
@@ -196,7 +197,8 @@ STDMETHODIMP ProtocolConverter<Derived>::Receive(IPortMessage* pMessage) {
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::CompareConfiguration(LPCWSTR prgConfig, LONG* pbSame) {
     if (prgConfig == nullptr) return S_OK;
-    if (m_stack == nullptr) return E_UNEXPECTED;  // asked before a stack exists
+    if (pbSame == nullptr) return E_POINTER;  // a match would have nowhere to go
+    if (m_stack == nullptr) return E_UNEXPECTED;  // asked before a stack exists, or after Destroy
     const std::string candidate = ToAnsi(prgConfig);
 
     IZTK_DeviceConfig* config = nullptr;  // lent by the stack for this call: not released
