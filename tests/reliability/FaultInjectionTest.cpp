@@ -140,6 +140,13 @@ protected:
              },
              [](ConverterFaultTest& t) { return t.m_callback->ConnectPort(t.Stack()); }, {}, false},
             {"DisconnectPort", created, [](ConverterFaultTest& t) { return t.m_callback->DisconnectPort(); }, {}, false},
+            {"Receive", created,
+             [](ConverterFaultTest& t) {
+                 const BYTE frame[] = {'d', 'a', 't', 'a'};
+                 ComPtr<IPortMessage> message = SimPortMessage::Make(frame, sizeof(frame));
+                 return t.m_callback->Receive(message.Get());
+             },
+             {}, false},
             {"CompareConfiguration", created,
              [](ConverterFaultTest& t) {
                  const std::basic_string<WCHAR> candidate = ToWide("[NET]NET:ETNTCPKORA;[DRVR]PORT:P1;");
