@@ -8,8 +8,8 @@
 //       takes the trace mutex, signals READY and keeps it until it is killed
 //   stress_peer registry-writer ID SECONDS RESULT
 //       for SECONDS creates keys Software\ZanthropStress\P<ID>\K<n> with value "v" = n and deletes
-//       every third one again; writes the keys that stand at the end ("K<n> n" lines) and the
-//       number of failed calls to the file RESULT
+//       every third one again; writes the number of failed calls, the longest round in ms and
+//       the keys that stand at the end ("K<n> n" lines) to the file RESULT
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -25,6 +25,23 @@
 #include "trace/TraceSink.h"
 
 namespace {
+
+// Keeps the longest time any of its scopes lasted, in milliseconds.
+class RoundTimer {
+public:
+    explicit RoundTimer(long long& longest) : m_longest(longest), m_start(std::chrono::steady_clock::now()) {}
+    ~RoundTimer() {
+        const auto elapsed = std::chrono::steady_clock::now() - m_start;
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+        if (ms > m_longest) m_longest = ms;
+    }
+    RoundTimer(const RoundTimer&) = delete;
+    RoundTimer& operator=(const RoundTimer&) = delete;
+
+private:
+    long long& m_longest;
+    std::chrono::steady_clock::time_point m_start;
+};
 
 int TraceWriter(const TraceNames& names, const std::string& tag, int threads, int count) {
     trace_testing::Reattach(names);
@@ -72,7 +89,10 @@ int RegistryWriter(const std::string& id, int seconds, const char* resultPath) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::vector<int> standing;
     long failures = 0;
+    // The longest round (create, write, perhaps delete): how long a writer may wait for its turn.
+    long long longestMs = 0;
     for (int n = 0; std::chrono::steady_clock::now() < end; ++n) {
+        RoundTimer timer(longestMs);
         const std::string path = base + "\\K" + std::to_string(n);
         HKEY key = nullptr;
         if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
@@ -100,7 +120,7 @@ int RegistryWriter(const std::string& id, int seconds, const char* resultPath) {
     }
     FILE* result = std::fopen(resultPath, "w");
     if (result == nullptr) return 3;
-    std::fprintf(result, "failures %ld\n", failures);
+    std::fprintf(result, "failures %ld\nlongest %lld\n", failures, longestMs);
     for (int n : standing) std::fprintf(result, "K%d %d\n", n, n);
     std::fclose(result);
     return 0;

@@ -412,6 +412,7 @@ TEST_F(RegistryStressTest, FourProcessesWritingAndDeletingForTenSecondsKeepTheDa
 
     EXPECT_EQ(IntegrityCheck(m_database), "ok");
     long standingKeys = 0, failures = 0;
+    long long longestMs = 0;
     std::string perProcess;
     for (int p = 0; p < kProcesses; ++p) {
         SCOPED_TRACE("process " + std::to_string(p));
@@ -420,6 +421,10 @@ TEST_F(RegistryStressTest, FourProcessesWritingAndDeletingForTenSecondsKeepTheDa
         long failed = -1;
         result >> word >> failed;
         ASSERT_EQ(word, "failures");
+        long long longest = 0;
+        result >> word >> longest;
+        ASSERT_EQ(word, "longest");
+        longestMs = std::max(longestMs, longest);
         failures += failed;
         EXPECT_EQ(failed, 0) << "registry calls failed under contention";
         const std::string base = "Software\\ZanthropStress\\P" + std::to_string(p);
@@ -442,18 +447,16 @@ TEST_F(RegistryStressTest, FourProcessesWritingAndDeletingForTenSecondsKeepTheDa
         }
         EXPECT_EQ(missing, 0) << "committed keys are missing";
         EXPECT_EQ(wrong, 0) << "committed values read back wrong";
+        EXPECT_GT(keys, 0) << "a writer got no turn in all that time";
         CRegistryStore store;
         store.QueryKeyInfo(HKEY_CURRENT_USER, base);
         EXPECT_EQ(static_cast<long>(store.SubKeyCount()), keys) << "deleted keys are back, or others appeared";
         standingKeys += keys;
         perProcess += (perProcess.empty() ? "" : ", ") + std::to_string(keys);
     }
-    // SQLite does not share its write lock fairly: a writer may get few turns, but all of them
-    // together must have got on.
-    EXPECT_GT(standingKeys, 0);
     std::printf("[ figures ] %d processes for %d s: %ld keys standing (%s; half as many more written and deleted), %ld "
-                "failed calls, %ld listings read meanwhile\n",
-                kProcesses, kSeconds, standingKeys, perProcess.c_str(), failures, reads);
+                "failed calls, longest round %lld ms, %ld listings read meanwhile\n",
+                kProcesses, kSeconds, standingKeys, perProcess.c_str(), failures, longestMs, reads);
 }
 
 }  // namespace
