@@ -8,14 +8,18 @@ function(zanthrop_target_defaults target)
 endfunction()
 
 # A GoogleTest program, registered case by case with CTest (under Wine on the Windows build).
-# zanthrop_add_test(NAME SOURCES file... [LIBS lib...] [RESOURCE_LOCK name])
+# zanthrop_add_test(NAME SOURCES file... [LIBS lib...] [RESOURCE_LOCK name] [LABELS label...])
 # RESOURCE_LOCK keeps the program's cases from running at the same time as other holders of the
-# same lock (for tests that share a machine-wide resource such as a registry key).
+# same lock (for tests that share a machine-wide resource such as a registry key). LABELS tag the
+# cases for ctest -L / -LE (e.g. "stress" for the long runs).
 function(zanthrop_add_test name)
-    cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
     set(_properties ENVIRONMENT "ZANTHROP_BUILD_DIR=${CMAKE_BINARY_DIR}")
     if(ARG_RESOURCE_LOCK)
         list(APPEND _properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
+    if(ARG_LABELS)
+        list(APPEND _properties LABELS "${ARG_LABELS}")
     endif()
     add_executable(${name} ${ARG_SOURCES})
     zanthrop_target_defaults(${name})

@@ -91,6 +91,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Destroy() {
         m_stack->Unadvise(&IID_IStackCallback);  // results ignored: the stack is going anyway
         m_stack->Unadvise(&IID_IStackSink);
         hr = m_factory->DeleteStack(stackId);
+        if (SUCCEEDED(hr)) m_stack = nullptr;  // deleted: a later CompareConfiguration must not reach it
         CloseEvent();
     }
     m_factory.Reset();
@@ -120,7 +121,13 @@ STDMETHODIMP ProtocolConverter<Derived>::DisconnectPort() {
     if (m_port == nullptr) return S_OK;
     RETURN_IF_FAILED(m_port->ClosePort(m_portId));
     RETURN_IF_FAILED(m_port->DetachStack(m_stack));
-    return broker->UnregisterStack(m_stack);
+    const HRESULT hr = broker->UnregisterStack(m_stack);
+    if (FAILED(hr)) return hr;
+    // The broker may free an unregistered port: forget it, so that a second DisconnectPort (the
+    // stack's own, then Destroy's) or a Send after it does not reach a port that is gone.
+    m_port = nullptr;
+    m_portId = ZTK_ID{};
+    return hr;
 }
 
 template <class Derived>
@@ -147,6 +154,7 @@ STDMETHODIMP ProtocolConverter<Derived>::Send(LONG bRequireResponse, LONG bRequi
 
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::GetReceiveData(LONG /*lCookie*/, LONG* plEnumSize, IEnumMessages** ppEnum) {
+    if (plEnumSize == nullptr || ppEnum == nullptr) return E_POINTER;  // nowhere to put the answer
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_enumerator) return S_OK;
     *plEnumSize = m_enumerator->count();
@@ -182,7 +190,8 @@ STDMETHODIMP ProtocolConverter<Derived>::Receive(IPortMessage* pMessage) {
 template <class Derived>
 STDMETHODIMP ProtocolConverter<Derived>::CompareConfiguration(LPCWSTR prgConfig, LONG* pbSame) {
     if (prgConfig == nullptr) return S_OK;
-    if (m_stack == nullptr) return E_UNEXPECTED;  // asked before a stack exists
+    if (pbSame == nullptr) return E_POINTER;  // a match would have nowhere to go
+    if (m_stack == nullptr) return E_UNEXPECTED;  // asked before a stack exists, or after Destroy
     const std::string candidate = ToAnsi(prgConfig);
 
     IZTK_DeviceConfig* config = nullptr;  // lent by the stack for this call: not released

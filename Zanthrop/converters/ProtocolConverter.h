@@ -10,7 +10,8 @@
 //
 // Ownership: one reference each on the free-threaded marshaler and the queue (construction to
 // final release) and on the factory and device configuration (Create to Destroy, or final
-// release). The stack and the port are stored without references: the framework owns them.
+// release). The stack and the port are stored without references: the framework owns them, and
+// they are forgotten once given back (the port after UnregisterStack, the stack after DeleteStack).
 // Threads: methods run on the caller's thread; the stack calls Receive on its own threads.
 // m_lock serialises Receive and GetReceiveData (then the queue's own lock: converter lock
 // first). Create, Destroy, Send, ConnectPort, DisconnectPort and CompareConfiguration take no

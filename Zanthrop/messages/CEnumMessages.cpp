@@ -28,6 +28,7 @@ LONG CEnumMessages::count() {
 }
 
 STDMETHODIMP CEnumMessages::Next(LONG* lDataSize, BYTE** ppData) {
+    if (lDataSize == nullptr || ppData == nullptr) return E_POINTER;  // checked first: the frame stays queued
     if (m_length.load(std::memory_order_acquire) == 0) {
         return E_FAIL;
     }

@@ -162,6 +162,7 @@ DWORD CRegistryStore::QueryKeyInfo(HKEY root, std::string path) {
 }
 
 bool CRegistryStore::GetSubKeyName(HKEY root, std::string path, DWORD index, char* buffer) {
+    if (buffer == nullptr) return false;  // nowhere to copy the name to
     QueryKeyInfo(root, path);
     if (index < 1 || index > m_subKeyCount) {
         SetIndexError("Index out of range.  Valid range: 1 - [Number of sub keys]");
@@ -217,7 +218,15 @@ bool CRegistryStore::ListSubKeys(HKEY root, std::string path, std::vector<std::s
     return true;
 }
 
-bool CRegistryStore::DeleteKey(HKEY root, std::string path) { return SHDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS; }
+bool CRegistryStore::DeleteKey(HKEY root, std::string path) {
+    // An empty path (or one of backslashes only) names the root itself: deleting "its subtree"
+    // would empty a whole hive, which no caller means.
+    if (path.find_first_not_of('\\') == std::string::npos) {
+        SetError("Error: Deleting registry key '" + path + "' reason: ", ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return SHDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS;
+}
 
 bool CRegistryStore::DeleteValue(HKEY root, std::string path, std::string name) {
     ScopedKey key;

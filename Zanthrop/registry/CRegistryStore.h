@@ -28,7 +28,7 @@ public:
     bool KeyExists(HKEY root, std::string path);
     // Sub-key count plus value count (also stored in the object), or 0 when the key does not open.
     DWORD QueryKeyInfo(HKEY root, std::string path);
-    // The index-th (1-based) sub-key's name into buffer (at least 256 bytes).
+    // The index-th (1-based) sub-key's name into buffer (at least 256 bytes); false for a null buffer.
     bool GetSubKeyName(HKEY root, std::string path, DWORD index, char* buffer);
     // The index-th (1-based) value: name, type and data into the caller's buffers.
     bool EnumValue(HKEY root, std::string path, DWORD index, char* name, DWORD* nameLength, DWORD* type, BYTE* data,
@@ -37,6 +37,8 @@ public:
     bool GetSubKeyNameAt(HKEY root, DWORD index, std::string path, std::string& text);
     // Appends every sub-key's name to names.
     bool ListSubKeys(HKEY root, std::string path, std::vector<std::string>& names);
+    // Deletes the key with its subtree. An empty path (or backslashes only) is refused: false,
+    // with ERROR_INVALID_PARAMETER's text recorded.
     bool DeleteKey(HKEY root, std::string path);
     bool DeleteValue(HKEY root, std::string path, std::string name);
 

@@ -69,6 +69,7 @@ STDMETHODIMP CTapiConverter::Configure(LPWSTR prgDevice, LONG winHandle) {
 
 STDMETHODIMP CTapiConverter::GetSettings(LPWSTR prgDevice, LPWSTR* pprgDeviceSettings) {
     if (prgDevice == nullptr || !m_port) return S_OK;
+    if (pprgDeviceSettings == nullptr) return E_POINTER;  // the port would write through it
     return m_port->GetSettings(prgDevice, pprgDeviceSettings);
 }
 
@@ -79,10 +80,12 @@ STDMETHODIMP CTapiConverter::SetSettings(LPWSTR prgDevice, LPWSTR prgDeviceSetti
 
 STDMETHODIMP CTapiConverter::GetDevices(IZTK_EnumDevices** ppEnumDevices) {
     if (!m_port) return S_OK;
+    if (ppEnumDevices == nullptr) return E_POINTER;
     return m_port->GetDevices(ppEnumDevices);
 }
 
 STDMETHODIMP CTapiConverter::GetCountries(IZTK_EnumCountries** ppEnumCountries) {
     if (!m_port) return S_OK;
+    if (ppEnumCountries == nullptr) return E_POINTER;
     return m_port->GetCountries(ppEnumCountries);
 }

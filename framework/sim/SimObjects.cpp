@@ -287,7 +287,8 @@ STDMETHODIMP SimStackFactory::CreateStack(LPWSTR prgName, IZTK_DeviceConfig* pDe
     std::lock_guard<std::mutex> guard(m_lock);
     ZTK_ID id{};
     std::memcpy(id.bytes, &m_nextId, sizeof(m_nextId));
-    std::memcpy(id.bytes + 8, this, sizeof(void*) < 8 ? sizeof(void*) : 8);
+    const void* self = this;  // the factory's address, so two factories never make equal ids
+    std::memcpy(id.bytes + 8, &self, sizeof(self) < 8 ? sizeof(self) : 8);
     ++m_nextId;
     stack->Initialise(name, pDeviceConfig, id);
     m_last = stack.Get();

@@ -18,9 +18,13 @@ public:
     HRESULT Enter(const char* operation);
 
     void InjectFailure(const std::string& operation, HRESULT hr);
+    // Fails only the occurrence-th call (1-based) of operation made from now on.
+    void InjectFailureAt(const std::string& operation, int occurrence, HRESULT hr);
     void ClearFailures();
 
     std::vector<std::string> Calls();
+    // The calls made on one thread, in order (calls from the stacks' threads left out).
+    std::vector<std::string> CallsOn(DWORD threadId);
     void ClearCalls();
 
     // Simulated objects alive now.
@@ -32,9 +36,16 @@ public:
     void SetRecording(bool on) { m_recording = on; }
 
 private:
-    std::mutex m_lock;  // guards m_calls and m_failures
+    struct CountedFailure {
+        int remaining;  // calls until the failing one
+        HRESULT hr;
+    };
+
+    std::mutex m_lock;  // guards m_calls, m_callThreads, m_failures and m_countedFailures
     std::vector<std::string> m_calls;
+    std::vector<DWORD> m_callThreads;  // the thread of each entry of m_calls
     std::map<std::string, HRESULT> m_failures;
+    std::map<std::string, CountedFailure> m_countedFailures;
     std::atomic<bool> m_recording{true};
     std::atomic<bool> m_anyFailure{false};
     std::atomic<LONG> m_live{0};
