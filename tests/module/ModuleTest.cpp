@@ -72,6 +72,19 @@ TEST_F(ModuleTest, ServesItsThreeClassesAndNoOther) {
     EXPECT_EQ(m_getClassObject(CLSID_CoZTK_ProtocolConverter, IID_IZTK_ProtocolConverter, &object), E_NOINTERFACE);
 }
 
+TEST_F(ModuleTest, ClassObjectsRefuseBadRequestsAndKeepTheLockCount) {
+    ComPtr<IClassFactory> factory = ClassObject(CLSID_CoZTK_ProtocolConverter);
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IZTK_ProtocolConverter, nullptr), E_POINTER);
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IZanthropBase, &object), E_NOINTERFACE);  // made, then destroyed
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(factory->QueryInterface(IID_IZTK_ProtocolConverter, &object), E_NOINTERFACE);
+    EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+    factory.Reset();
+    EXPECT_EQ(m_canUnloadNow(), S_OK);  // no object of the failed requests lives on
+}
+
 TEST_F(ModuleTest, ClassObjectsAreCachedAndExtraReferencesHoldTheModule) {
     EXPECT_EQ(m_canUnloadNow(), S_OK);
     ComPtr<IClassFactory> first = ClassObject(CLSID_CoZTK_ProtocolConverter);

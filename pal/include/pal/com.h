@@ -50,8 +50,9 @@ STDAPI_(void) CoUninitialize(void);
 // CLSCTX_INPROC_SERVER the in-process server that the registry names under
 // HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32 (its default value: the library's path). Such
 // a library is loaded once and stays loaded; its DllGetClassObject is asked for the class object.
-// A missing library gives HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), a library without
-// DllGetClassObject CO_E_ERRORINDLL.
+// A library that does not load gives E_ACCESSDENIED and one without DllGetClassObject
+// CO_E_DLLNOTFOUND, as Wine answers (Windows itself gives HRESULT_FROM_WIN32 of the load's error
+// for the first).
 //
 // CoRegisterClassObject: holds one reference to pUnk until revoked; *lpdwRegister receives a
 // non-zero cookie. E_INVALIDARG for a null pUnk or lpdwRegister; CO_E_NOTINITIALIZED without an

@@ -34,8 +34,8 @@ ClassRegistrations TakeRegistrationsOf(ApartmentId apartment);
 
 // The class object of an in-process server that the registry names for clsid
 // (HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32): the library is loaded once and kept, and its
-// DllGetClassObject asked. REGDB_E_CLASSNOTREG when no server is registered; the load's failure
-// as an HRESULT; CO_E_ERRORINDLL when the library exports no DllGetClassObject.
+// DllGetClassObject asked. REGDB_E_CLASSNOTREG when no server is registered; E_ACCESSDENIED when
+// the library does not load; CO_E_DLLNOTFOUND when it exports no DllGetClassObject.
 HRESULT InprocServerClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 // The process's global interface table (a singleton without a reference count).

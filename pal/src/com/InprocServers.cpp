@@ -55,11 +55,11 @@ HRESULT ServerEntryPoint(const std::string& path, GetClassObjectFunction& entryP
         return S_OK;
     }
     HMODULE library = LoadLibraryA(path.c_str());
-    if (library == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+    if (library == nullptr) return E_ACCESSDENIED;
     entryPoint = reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     if (entryPoint == nullptr) {
         FreeLibrary(library);
-        return CO_E_ERRORINDLL;
+        return CO_E_DLLNOTFOUND;
     }
     servers.entries.emplace(path, entryPoint);
     return S_OK;
