@@ -217,17 +217,7 @@ TEST_F(SelfRegistrationTest, WithoutItsTypeLibraryRegistrationFailsAfterTheClass
 }
 #endif
 
-// The system's registration tool: regsvr32 on Windows, zanthrop-regsvr on Linux.
-int RunRegistrationTool(const std::vector<std::string>& arguments) {
-#ifdef _WIN32
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    ChildProcess tool(std::string(system) + "\\regsvr32.exe", arguments);
-#else
-    ChildProcess tool(SiblingProgram("zanthrop-regsvr"), arguments);
-#endif
-    return tool.Wait();
-}
+int RunRegistrationTool(const std::vector<std::string>& arguments) { return ChildProcess(RegistrationTool(), arguments).Wait(); }
 
 #ifdef _WIN32
 // The rows that "reg query KEY /s" prints.

@@ -27,6 +27,7 @@
 #include "sim/SimObjects.h"
 #include "sim/SimTapi.h"
 #include "support/CountingMallocSpy.h"
+#include "support/SimSession.h"
 #include "tapi/CTapiConverter.h"
 #include "trace/Trace.h"
 #include "trace/TraceReader.h"
@@ -107,20 +108,6 @@ protected:
     using Rig = ConverterRig<Converter>;
     using Row = ConverterRow<Converter>;
 
-    void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        m_framework = std::make_unique<SimFramework>();
-        ASSERT_TRUE(m_framework->Registered());
-        m_controlFramesBefore = SimStack::controlFrameEvery;
-        SimStack::controlFrameEvery = 0;
-        World().ClearFailures();
-    }
-    void TearDown() override {
-        World().ClearFailures();
-        SimStack::controlFrameEvery = m_controlFramesBefore;
-        m_framework.reset();
-        CoUninitialize();
-    }
 
     static void Run(const std::vector<Row>& rows) {
         for (const Row& row : rows) {
@@ -149,8 +136,7 @@ protected:
         return rig.callback->CompareConfiguration(text.c_str(), same);
     }
 
-    std::unique_ptr<SimFramework> m_framework;
-    int m_controlFramesBefore = 0;
+    SimSession m_session;
 };
 
 using Converters = testing::Types<CProtocolConverter, CTCPProtocolConverter>;

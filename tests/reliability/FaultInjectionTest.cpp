@@ -26,6 +26,7 @@
 #include "sim/SimObjects.h"
 #include "sim/SimTapi.h"
 #include "support/CountingMallocSpy.h"
+#include "support/SimSession.h"
 #include "tapi/CTapiConverter.h"
 
 #ifndef _WIN32
@@ -69,20 +70,6 @@ protected:
         bool destroys;                           // the step is Destroy: nothing finishes after it
     };
 
-    void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        m_framework = std::make_unique<SimFramework>();
-        ASSERT_TRUE(m_framework->Registered());
-        m_controlFramesBefore = SimStack::controlFrameEvery;
-        SimStack::controlFrameEvery = 0;
-        World().ClearFailures();
-    }
-    void TearDown() override {
-        World().ClearFailures();
-        SimStack::controlFrameEvery = m_controlFramesBefore;
-        m_framework.reset();
-        CoUninitialize();
-    }
 
     // A fresh converter, factory and configuration for one round.
     void Begin() {
@@ -157,8 +144,7 @@ protected:
         };
     }
 
-    std::unique_ptr<SimFramework> m_framework;
-    int m_controlFramesBefore = 0;
+    SimSession m_session;
     LONG m_liveBefore = 0;
     LONG m_locksBefore = 0;
     ComPtr<IStackFactory> m_factory;

@@ -28,6 +28,17 @@ inline std::string SiblingProgram(const std::string& name) {
 #endif
 }
 
+// The program that registers in-process servers: the system's regsvr32 on Windows, ours on Linux.
+inline std::string RegistrationTool() {
+#ifdef _WIN32
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    return std::string(system) + "\\regsvr32.exe";
+#else
+    return SiblingProgram("zanthrop-regsvr");
+#endif
+}
+
 class ChildProcess {
 public:
     // Starts program with arguments; Started() tells whether it runs.

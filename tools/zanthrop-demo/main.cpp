@@ -71,14 +71,7 @@ int RunRegistrationTool(bool unregister, const std::string& module) {
     if (unregister) arguments.push_back("/u");
     arguments.push_back("/s");
     arguments.push_back(module);
-#ifdef _WIN32
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    ChildProcess tool(std::string(system) + "\\regsvr32.exe", arguments);
-#else
-    ChildProcess tool(SiblingProgram("zanthrop-regsvr"), arguments);
-#endif
-    return tool.Wait();
+    return ChildProcess(RegistrationTool(), arguments).Wait();
 }
 
 long CountLines(const std::string& path) {
