@@ -1,7 +1,6 @@
 #include "module/Registrar.h"
 
-#include <vector>
-
+#include <shlwapi.h>
 
 namespace registration {
 
@@ -78,25 +77,7 @@ HRESULT UnregisterKey(HKEY parent, const ScriptKey& scriptKey) {
 }  // namespace
 
 HRESULT DeleteKeyTree(HKEY parent, const std::string& name) {
-    Key key;
-    LONG status = RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.Put());
-    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
-    if (status != ERROR_SUCCESS) return FromStatus(status);
-    // Names first, deletions after: deleting while enumerating would shift the indices.
-    std::vector<std::string> subKeys;
-    for (DWORD index = 0;; ++index) {
-        char subKey[256] = {};
-        DWORD length = sizeof(subKey);
-        status = RegEnumKeyExA(key.Get(), index, subKey, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) return FromStatus(status);
-        subKeys.emplace_back(subKey, length);
-    }
-    for (const std::string& subKey : subKeys) {
-        const HRESULT hr = DeleteKeyTree(key.Get(), subKey);
-        if (FAILED(hr)) return hr;
-    }
-    status = RegDeleteKeyA(parent, name.c_str());
+    const LONG status = static_cast<LONG>(SHDeleteKeyA(parent, name.c_str()));
     return status == ERROR_FILE_NOT_FOUND ? S_OK : FromStatus(status);
 }
 

@@ -38,12 +38,12 @@ USHORT* AsUshort(std::basic_string<WCHAR>& text) { return reinterpret_cast<USHOR
 
 class Session {
 public:
-    Session(const ConverterSpec& spec, long requests, int index) : m_spec(spec), m_requests(requests), m_index(index) {
-        m_result.label = spec.label;
+    Session(const ConverterPlan& plan, long requests, int index) : m_plan(plan), m_requests(requests), m_index(index) {
+        m_result.label = plan.label;
     }
 
     ConverterResult Run() {
-        if (Step("CLSIDFromProgID", CLSIDFromProgID(Wide(m_spec.progId).c_str(), &m_clsid)) &&
+        if (Step("CLSIDFromProgID", CLSIDFromProgID(Wide(m_plan.progId).c_str(), &m_clsid)) &&
             Step("CoCreateInstance", CoCreateInstance(m_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IZTK_ProtocolConverter,
                                                       m_converter.PutVoid())) &&
             Step("QueryInterface(IStackCallback)", m_converter.As(&m_callback)) && Connect()) {
@@ -64,7 +64,7 @@ private:
             m_result.failure = hr;
             m_result.failedCall = call;
         }
-        std::printf("  %s: %s failed: 0x%08X\n", m_spec.label, call, static_cast<unsigned>(hr));
+        std::printf("  %s: %s failed: 0x%08X\n", m_plan.label, call, static_cast<unsigned>(hr));
         return false;
     }
 
@@ -73,9 +73,9 @@ private:
         m_event = CreateEventA(nullptr, FALSE, FALSE, m_eventName.c_str());
         if (!Step("CreateEvent", m_event != nullptr ? S_OK : HRESULT_FROM_WIN32(GetLastError()))) return false;
         m_factory = SimStackFactory::Make();
-        m_config = SimDeviceConfig::Make(m_spec.configuration);
+        m_config = SimDeviceConfig::Make(m_plan.configuration);
         m_sink = SimDeviceConfig::Make("");
-        std::basic_string<WCHAR> event = Wide(m_eventName), name = Wide(m_spec.stackName);
+        std::basic_string<WCHAR> event = Wide(m_eventName), name = Wide(m_plan.stackName);
         return Step("Create", m_converter->Create(AsUshort(event), AsUshort(name), m_factory.Get(), m_config.Get(), m_sink.Get()));
     }
 
@@ -106,7 +106,7 @@ private:
             }
         }
         m_result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::printf("%s  %-7s sent %6ld  received %6ld  in %.2f s\n", m_terminal ? "\r" : "", m_spec.label,
+        std::printf("%s  %-7s sent %6ld  received %6ld  in %.2f s\n", m_terminal ? "\r" : "", m_plan.label,
                     m_result.requestsSent, m_result.framesReceived, m_result.seconds);
         m_result.controlFramesDropped = SimStack::controlFramesDelivered.load() - controlBefore;
         if (!latencies.empty()) {
@@ -121,7 +121,7 @@ private:
 
     // On a terminal one line that counts up; otherwise a line at every quarter.
     void ShowProgress() {
-        std::printf(m_terminal ? "\r  %-7s sent %6ld  received %6ld" : "  %-7s sent %6ld  received %6ld\n", m_spec.label,
+        std::printf(m_terminal ? "\r  %-7s sent %6ld  received %6ld" : "  %-7s sent %6ld  received %6ld\n", m_plan.label,
                     m_result.requestsSent, m_result.framesReceived);
         std::fflush(stdout);
     }
@@ -153,19 +153,19 @@ private:
     }
 
     void AskQuestions() {
-        for (const MatchingQuestion& question : m_spec.questions) {
+        for (const MatchingQuestion& question : m_plan.questions) {
             LONG same = 0;
             std::basic_string<WCHAR> candidate = Wide(question.candidate);
             if (!Step("CompareConfiguration", m_callback->CompareConfiguration(candidate.c_str(), &same))) continue;
             ++m_result.questionsAsked;
             const bool asExpected = (same != 0) == question.expectSame;
             if (asExpected) ++m_result.questionsAnsweredAsExpected;
-            std::printf("  %-7s %-66s %s%s\n", m_spec.label, question.candidate, same != 0 ? "same connection" : "another connection",
+            std::printf("  %-7s %-66s %s%s\n", m_plan.label, question.candidate, same != 0 ? "same connection" : "another connection",
                         asExpected ? "" : "  (UNEXPECTED)");
         }
     }
 
-    const ConverterSpec& m_spec;
+    const ConverterPlan& m_plan;
     const long m_requests;
     const int m_index;
     const bool m_terminal = IsTerminal();
@@ -182,6 +182,6 @@ private:
 
 }  // namespace
 
-ConverterResult RunConverterSession(const ConverterSpec& spec, long requests, int index) {
-    return Session(spec, requests, index).Run();
+ConverterResult RunConverterSession(const ConverterPlan& plan, long requests, int index) {
+    return Session(plan, requests, index).Run();
 }

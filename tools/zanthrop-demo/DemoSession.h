@@ -13,7 +13,7 @@ struct MatchingQuestion {
     bool expectSame;
 };
 
-struct ConverterSpec {
+struct ConverterPlan {
     const char* label;      // in the table
     const char* progId;
     const char* stackName;  // the simulated stack serves TCP when its name says so
@@ -39,4 +39,4 @@ struct ConverterResult {
 };
 
 // Runs one converter's session in the calling thread's apartment; progress goes to stdout.
-ConverterResult RunConverterSession(const ConverterSpec& spec, long requests, int index);
+ConverterResult RunConverterSession(const ConverterPlan& plan, long requests, int index);

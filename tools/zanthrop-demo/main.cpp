@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         SimFramework framework;
         SimWorld::Instance().SetRecording(false);
         SimStack::controlFrameEvery = 10;
-        const std::vector<ConverterSpec> specs = {
+        const std::vector<ConverterPlan> plans = {
             {"legacy", "Velsa.ProtocolConverter", "LEGACY", "[NET]NET:ETHERNET;[DRVR]PORT:P1;",
              {{"[DRVR]PORT:P1;", true}, {"[DRVR]PORT:P2;", false}, {"[NET]NET:TAVRIN;[DRVR]PORT:P1;", true}}},
             {"TCP", "Zanthrop.TCPProtocolConverter", "TCP", "[NET]NET:ETNTCPKORA;[DRVR]PORT:P1;NODE:1;[ADDRESS]IPADDR:10.0.0.1;",
@@ -164,9 +164,9 @@ int main(int argc, char** argv) {
               {"[NET]NET:ETNTCPKORA;[DRVR]PORT:P2;NODE:1;[ADDRESS]IPADDR:10.0.0.1;", false}}},
         };
         long linesBefore = SettledLineCount(options.trace);
-        for (size_t i = 0; i < specs.size(); ++i) {
-            std::printf("* %s converter (%s)\n", specs[i].label, specs[i].progId);
-            results.push_back(RunConverterSession(specs[i], options.requests, static_cast<int>(i)));
+        for (size_t i = 0; i < plans.size(); ++i) {
+            std::printf("* %s converter (%s)\n", plans[i].label, plans[i].progId);
+            results.push_back(RunConverterSession(plans[i], options.requests, static_cast<int>(i)));
             const long lines = SettledLineCount(options.trace);
             results.back().traceLines = lines - linesBefore;
             linesBefore = lines;
